@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+
+#include <array>
+
+class SettingsStore;
+
+enum class CanvasCommand { preset0, preset1, preset2, eraser, clear, exit, none };
+
+struct LetterSetting {
+    QString key;
+    QString fallback;
+};
+
+// The five command letters in the order a key press is compared with them: the three pens,
+// the eraser, clear. When two hold the same letter the earlier one wins.
+const std::array<LetterSetting, 5>& letterSettings();
+
+struct PenPreset {
+    QColor color;
+    double width = 0.0;
+};
+
+// Colour and shared width of pen 0, 1 or 2, read from the store at the moment of use.
+PenPreset penPreset(const SettingsStore& settings, int index);
+
+// The characters a key gives without Control, Alt or Meta (Shift only changes case, which the
+// comparison folds away). Escape gives U+001B.
+QString keyCharacters(int qtKey, const QString& text);
+
+// Lower-cases the characters and compares them with the stored letters as stored (so an
+// upper-case stored letter never matches), then with Escape.
+CanvasCommand commandForKey(const QString& characters, const SettingsStore& settings);

@@ -1,0 +1,133 @@
+#include "overlay/overlaycontentview.h"
+
+#include "overlay/canvascommands.h"
+#include "overlay/drawingview.h"
+#include "settings/settingsstore.h"
+
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+
+namespace
+{
+
+constexpr int kToolbarTop = 18;
+
+// Rounded, nearly opaque panel that keeps the buttons legible over any screen content. It takes
+// every press that misses a button, so the canvas below never draws through it.
+class ToolbarPanel : public QWidget
+{
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(QColor(0, 0, 0, 40), 1));
+        painter.setBrush(QColor(246, 246, 246, 235));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    }
+    void mousePressEvent(QMouseEvent* event) override { event->accept(); }
+    void mouseMoveEvent(QMouseEvent* event) override { event->accept(); }
+    void mouseReleaseEvent(QMouseEvent* event) override { event->accept(); }
+};
+
+QString letter(const SettingsStore& settings, const LetterSetting& setting)
+{
+    return settings.string(setting.key, setting.fallback).toUpper();
+}
+
+} // namespace
+
+OverlayContentView::OverlayContentView(SettingsStore& settings, bool showsToolbar, QWidget* parent)
+    : QWidget(parent), m_settings(settings), m_drawingView(new DrawingView(settings, this))
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+
+    const QPointer<OverlayContentView> self(this);
+    m_drawingView->onPreset = [self](int preset) {
+        if (self && self->onPreset)
+            self->onPreset(preset);
+    };
+    const auto relay = [self](std::function<void()> OverlayContentView::*callback) {
+        return [self, callback] {
+            if (self && (self->*callback))
+                (self->*callback)();
+        };
+    };
+    m_drawingView->onEraser = relay(&OverlayContentView::onEraser);
+    m_drawingView->onClear = relay(&OverlayContentView::onClear);
+    m_drawingView->onExit = relay(&OverlayContentView::onExit);
+
+    if (showsToolbar)
+        m_toolbar = buildToolbar();
+}
+
+QWidget* OverlayContentView::buildToolbar()
+{
+    auto* panel = new ToolbarPanel(this);
+    auto* row = new QHBoxLayout(panel);
+    row->setSpacing(6);
+    row->setContentsMargins(8, 7, 8, 7);
+    for (int preset = 0; preset < 3; ++preset)
+        row->addWidget(penButton(preset));
+    const auto& letters = letterSettings();
+    row->addWidget(button(QStringLiteral("橡皮 ") + letter(m_settings, letters[3]),
+                          &OverlayContentView::onEraser));
+    row->addWidget(button(QStringLiteral("清屏 ") + letter(m_settings, letters[4]),
+                          &OverlayContentView::onClear));
+    row->addWidget(button(QStringLiteral("设置"), &OverlayContentView::onSettings));
+    row->addWidget(button(QStringLiteral("右键退出"), &OverlayContentView::onExit));
+    panel->adjustSize();
+    panel->raise();
+    return panel;
+}
+
+QPushButton* OverlayContentView::penButton(int preset)
+{
+    auto* b = new QPushButton(QStringLiteral("● ") + letter(m_settings, letterSettings()[preset]));
+    QPalette palette = b->palette();
+    palette.setColor(QPalette::ButtonText, penPreset(m_settings, preset).color);
+    b->setPalette(palette);
+    QFont font = b->font();
+    font.setPixelSize(13);
+    font.setWeight(QFont::DemiBold);
+    b->setFont(font);
+    b->setFocusPolicy(Qt::NoFocus);
+    connect(b, &QPushButton::clicked, this, [this, preset] {
+        if (onPreset)
+            onPreset(preset);
+    });
+    return b;
+}
+
+QPushButton* OverlayContentView::button(const QString& title,
+                                        std::function<void()> OverlayContentView::*callback)
+{
+    auto* b = new QPushButton(title);
+    b->setFocusPolicy(Qt::NoFocus);
+    connect(b, &QPushButton::clicked, this, [this, callback] {
+        if (this->*callback)
+            (this->*callback)();
+    });
+    return b;
+}
+
+void OverlayContentView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    m_drawingView->setGeometry(rect());
+    placeToolbar();
+}
+
+void OverlayContentView::placeToolbar()
+{
+    if (!m_toolbar)
+        return;
+    const QSize size = m_toolbar->sizeHint();
+    m_toolbar->setGeometry((width() - size.width()) / 2, kToolbarTop, size.width(), size.height());
+}

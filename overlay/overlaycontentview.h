@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+
+class DrawingView;
+class QPushButton;
+class SettingsStore;
+
+// What one overlay window shows: the display's canvas edge to edge and, on the first display,
+// the toolbar centred near the top. It relays the canvas's commands upward.
+class OverlayContentView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    OverlayContentView(SettingsStore& settings, bool showsToolbar, QWidget* parent = nullptr);
+
+    DrawingView* drawingView() const { return m_drawingView; }
+    // The toolbar panel, or null on displays without one.
+    QWidget* toolbar() const { return m_toolbar; }
+
+    std::function<void(int)> onPreset;
+    std::function<void()> onEraser;
+    std::function<void()> onClear;
+    std::function<void()> onExit;
+    std::function<void()> onSettings;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QWidget* buildToolbar();
+    QPushButton* penButton(int preset);
+    QPushButton* button(const QString& title, std::function<void()> OverlayContentView::*callback);
+    void placeToolbar();
+
+    SettingsStore& m_settings;
+    DrawingView* m_drawingView = nullptr;
+    QWidget* m_toolbar = nullptr;
+};
