@@ -1,0 +1,55 @@
+# Sourced by scripts/run.sh and scripts/test.sh: the Debian packages Vellori
+# needs, and the build step both scripts share. Add new packages here only.
+
+# Building and running the program.
+VELLORI_DEPS=(
+    qt6-base-dev cmake ninja-build g++
+    libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-shm0-dev
+    libcanberra-dev sound-theme-freedesktop libicu-dev
+    fonts-wqy-microhei
+)
+
+# Only the tests: a private X server with a window manager, compositor and
+# tray host, tools to drive and photograph it, and clang for sanitizer builds.
+VELLORI_TEST_DEPS=(
+    xvfb xdotool x11-utils x11-xserver-utils openbox xcompmgr trayer
+    imagemagick scrot maim
+    clang libclang-rt-14-dev
+)
+
+vellori_log() { printf '==> %s\n' "$*"; }
+
+# Installs whichever of the given packages are missing. apt-get update runs
+# only then, so an up-to-date machine never touches the network.
+vellori_install() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        if [[ "$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null)" != installed ]]; then
+            missing+=("$pkg")
+        fi
+    done
+    ((${#missing[@]})) || return 0
+
+    local sudo=()
+    if ((EUID != 0)); then
+        command -v sudo >/dev/null || { echo "need root or sudo to install: ${missing[*]}" >&2; return 1; }
+        sudo=(sudo)
+    fi
+    vellori_log "installing ${missing[*]}"
+    local apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q -o DPkg::Lock::Timeout=300)
+    "${apt[@]}" update >/dev/null
+    "${apt[@]}" install -y "${missing[@]}" >/dev/null
+}
+
+# Configures build/ (RelWithDebInfo, Ninja) and builds everything on all cores.
+vellori_build() {
+    local dir=build
+    # A tree configured with another generator cannot be reused; start it over.
+    if [[ -f $dir/CMakeCache.txt ]] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$dir/CMakeCache.txt"; then
+        rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
+    fi
+    vellori_log "configuring $dir/"
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    vellori_log "building"
+    cmake --build "$dir" --parallel "$(nproc)"
+}
