@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, starts a private X desktop (Xvfb with two
+# monitors, openbox, xcompmgr, trayer) and runs every test against it.
+# Whatever happens, everything started here is stopped again on exit.
+set -euo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+source scripts/deps.sh
+
+pids=()
+scratch=""
+cleanup() {
+    local list=("${pids[@]}") pid i
+    # Newest first, so clients go before the server they talk to.
+    for ((i = ${#list[@]} - 1; i >= 0; i--)); do
+        pid=${list[i]}
+        kill -TERM "$pid" 2>/dev/null || continue
+        for _ in {1..50}; do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    [[ -z $scratch ]] || rm -rf "$scratch"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+vellori_install "${VELLORI_DEPS[@]}" "${VELLORI_TEST_DEPS[@]}"
+vellori_build
+
+xenv=build/xenv # logs of the X desktop and the selection probe
+mkdir -p "$xenv"
+cc -O2 -o "$xenv/xselowner" scripts/xselowner.c -lxcb
+
+# await WHAT PID LOG COMMAND... : polls COMMAND until it succeeds; gives up
+# after ~10 s, or at once when PID has died, and shows the end of LOG.
+await() {
+    local what=$1 pid=$2 log=$3
+    shift 3
+    for _ in {1..200}; do
+        "$@" >/dev/null 2>&1 && return 0
+        if ! kill -0 "$pid" 2>/dev/null; then
+            echo "$what exited while starting:" >&2
+            tail -n 20 "$log" >&2
+            return 1
+        fi
+        sleep 0.05
+    done
+    echo "$what did not come up in time:" >&2
+    tail -n 20 "$log" >&2
+    return 1
+}
+
+# start NAME COMMAND... : runs COMMAND in the background, logging to $xenv/NAME.log.
+start() {
+    local name=$1
+    shift
+    "$@" >"$xenv/$name.log" 2>&1 &
+    pids+=($!)
+}
+
+# serves N PID : display :N answers and its lock file names PID, so it is our
+# server that answers and not one that won the race for N.
+serves() {
+    xdpyinfo -display ":$1" >/dev/null 2>&1 && [[ $(tr -d ' \n' <"/tmp/.X$1-lock") == "$2" ]]
+}
+
+# A display number nobody uses; if another server takes it first, Xvfb exits
+# at once and the next number is tried.
+display=""
+for n in {99..199}; do
+    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+    start xvfb Xvfb ":$n" -screen 0 1920x1080x24 -noreset -nolisten tcp -s 0
+    if await Xvfb "${pids[-1]}" "$xenv/xvfb.log" serves "$n" "${pids[-1]}" 2>/dev/null; then
+        display=":$n"
+        break
+    fi
+    wait "${pids[-1]}" 2>/dev/null || true
+    unset 'pids[-1]'
+done
+if [[ -z $display ]]; then
+    echo "could not start Xvfb:" >&2
+    tail -n 20 "$xenv/xvfb.log" >&2
+    exit 1
+fi
+export DISPLAY=$display
+unset WAYLAND_DISPLAY XAUTHORITY
+# Screenshot paths hold Chinese; every tool must see UTF-8 file names.
+[[ $(locale charmap 2>/dev/null) == UTF-8 ]] || export LC_ALL=C.UTF-8
+vellori_log "Xvfb on $DISPLAY"
+
+# Two 960x1080 monitors side by side on the one 1920x1080 screen.
+xrandr --setmonitor L 960/254x1080/286+0+0 screen >/dev/null
+xrandr --setmonitor R 960/254x1080/286+960+0 none >/dev/null
+
+# Every client below gets a throwaway home, so no user settings leak in and
+# the tests never write to the real ~/.config or ~/Desktop.
+scratch=$(mktemp -d /tmp/vellori-test.XXXXXX)
+mkdir -m 700 "$scratch/home" "$scratch/runtime"
+export HOME=$scratch/home XDG_RUNTIME_DIR=$scratch/runtime
+unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_STATE_HOME
+# No session bus: the tray icon must go through the X11 tray host, and
+# nothing may reach (or auto-launch) a desktop's bus.
+export DBUS_SESSION_BUS_ADDRESS=disabled:
+
+start openbox openbox --sm-disable
+await openbox "${pids[-1]}" "$xenv/openbox.log" \
+    bash -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
+
+# xcompmgr and trayer are up once they own their selections.
+start xcompmgr xcompmgr
+await xcompmgr "${pids[-1]}" "$xenv/xcompmgr.log" "$xenv/xselowner" _NET_WM_CM_S0
+
+start trayer trayer --edge bottom --align right --widthtype pixel --width 120 --height 24 \
+    --SetDockType true --SetPartialStrut false
+await trayer "${pids[-1]}" "$xenv/trayer.log" "$xenv/xselowner" _NET_SYSTEM_TRAY_S0
+vellori_log "openbox, xcompmgr and trayer are up"
+
+failed=()
+# step NAME COMMAND... : runs one test step; a failure is remembered, not fatal,
+# so the steps after it still run.
+step() {
+    local name=$1
+    shift
+    vellori_log "$name"
+    "$@" || failed+=("$name")
+}
+
+# Further test steps go here, before ctest, so that ctest's summary stays the
+# last thing printed.
+
+if ((${#failed[@]})); then
+    vellori_log "failed so far: ${failed[*]}"
+fi
+step ctest ctest --test-dir build --output-on-failure --no-tests=error --timeout 300
+((${#failed[@]} == 0))
