@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034  # the lists are used by the scripts that source this
 # Sourced by scripts/run.sh and scripts/test.sh: the Debian packages Vellori
 # needs, and the build step both scripts share. Add new packages here only.
 
