@@ -1,7 +1,26 @@
+#include "app/appdelegate.h"
+#include "app/icons.h"
+#include "app/singleinstance.h"
+
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("vellori"));
+    QApplication::setOrganizationName(QStringLiteral("Vellori"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Vellori截图与红笔"));
+    QApplication::setDesktopFileName(QStringLiteral("vellori"));
+    QApplication::setWindowIcon(Icons::pen());
+    // The program lives in the tray; closing the control window only hides it.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    SingleInstance instance(SingleInstance::defaultName());
+    if (!instance.claim())
+        return 0;
+
+    AppDelegate delegate;
+    instance.onActivate = [&delegate] { delegate.applicationShouldHandleReopen(); };
+    delegate.applicationDidFinishLaunching();
+    return QApplication::exec();
 }

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class DrawingView;
+class OverlayWindow;
+class QScreen;
+class SettingsStore;
+
+// Opens the pen overlay on every display as a whole, carries out pen, eraser and clear on every
+// canvas at once, and reports leaving to its owner.
+class OverlayManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit OverlayManager(SettingsStore& settings, QObject* parent = nullptr);
+    ~OverlayManager() override;
+
+    // Does nothing while the overlay is open.
+    void show(std::function<void()> onExit, std::function<void()> onSettings);
+    // Closes every window and drops their strokes; also clears the callbacks.
+    void hide();
+    void setPreset(int index);
+    void useEraser();
+    void clearAll();
+
+    bool isShowing() const { return !m_windows.empty(); }
+    std::vector<OverlayWindow*> windows() const;
+    const std::vector<DrawingView*>& drawingViews() const { return m_drawingViews; }
+
+    std::function<void()> exitCallback;
+    std::function<void()> settingsCallback;
+
+private:
+    // Windows may be closed from inside their own event handlers, so they are deleted later.
+    struct DeleteLater {
+        void operator()(QObject* object) const;
+    };
+
+    void leave(std::function<void()> OverlayManager::*callback);
+    void screenRemoved(QScreen* screen);
+    void grabKeyboard();
+
+    SettingsStore& m_settings;
+    std::vector<std::unique_ptr<OverlayWindow, DeleteLater>> m_windows;
+    std::vector<DrawingView*> m_drawingViews;
+};

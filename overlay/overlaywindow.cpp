@@ -1,0 +1,26 @@
+#include "overlay/overlaywindow.h"
+
+#include "overlay/overlaycontentview.h"
+
+#include <QVBoxLayout>
+
+OverlayWindow::OverlayWindow(SettingsStore& settings, QScreen* screen, bool showsToolbar)
+    : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool |
+                           Qt::NoDropShadowWindowHint | Qt::X11BypassWindowManagerHint),
+      m_screen(screen), m_contentView(new OverlayContentView(settings, showsToolbar, this))
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating, false);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_contentView);
+    placeOnScreen();
+}
+
+void OverlayWindow::placeOnScreen()
+{
+    if (!m_screen)
+        return;
+    setScreen(m_screen);
+    setGeometry(m_screen->geometry());
+}
