@@ -111,8 +111,9 @@ void DrawingView::mouseReleaseEvent(QMouseEvent* event)
 void DrawingView::keyPressEvent(QKeyEvent* event)
 {
     const QString characters = keyCharacters(event->key(), event->text());
+    // Keys without characters (arrows, function keys) are not commands; pass them on.
     if (characters.isEmpty()) {
-        event->accept();
+        QWidget::keyPressEvent(event);
         return;
     }
     const auto raise = [](const auto& callback, auto... args) {
