@@ -90,7 +90,7 @@ void AppDelegate::buildControlWindow()
 OverlayManager& AppDelegate::overlayManager()
 {
     if (!m_overlayManager)
-        m_overlayManager = std::make_unique<OverlayManager>(m_settings);
+        m_overlayManager = std::make_unique<OverlayManager>(m_settings, nullptr);
     return *m_overlayManager;
 }
 

@@ -148,10 +148,9 @@ void DrawingView::keyPressEvent(QKeyEvent* event)
 
 void DrawingView::paintEvent(QPaintEvent* event)
 {
+    // No background of its own: what lies below (the screen, or a still of it) shows through.
     QPainter painter(this);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.fillRect(event->rect(), Qt::transparent);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.setClipRegion(event->region());
     if (m_bakedCount > 0 && ensureLayer())
         painter.drawImage(QPointF(0, 0), m_layer);
     painter.setRenderHint(QPainter::Antialiasing);

@@ -43,8 +43,10 @@ QString letter(const SettingsStore& settings, const LetterSetting& setting)
 
 } // namespace
 
-OverlayContentView::OverlayContentView(SettingsStore& settings, bool showsToolbar, QWidget* parent)
-    : QWidget(parent), m_settings(settings), m_drawingView(new DrawingView(settings, this))
+OverlayContentView::OverlayContentView(SettingsStore& settings, bool showsToolbar,
+                                       const QImage& backdrop, QWidget* parent)
+    : QWidget(parent), m_settings(settings), m_backdrop(backdrop),
+      m_drawingView(new DrawingView(settings, this))
 {
     setAttribute(Qt::WA_TranslucentBackground);
 
@@ -122,6 +124,15 @@ void OverlayContentView::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     m_drawingView->setGeometry(rect());
     placeToolbar();
+}
+
+void OverlayContentView::paintEvent(QPaintEvent* event)
+{
+    if (m_backdrop.isNull())
+        return;
+    QPainter painter(this);
+    painter.setClipRegion(event->region());
+    painter.drawImage(rect(), m_backdrop);
 }
 
 void OverlayContentView::placeToolbar()

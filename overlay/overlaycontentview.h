@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 
 #include <functional>
@@ -15,7 +16,9 @@ class OverlayContentView : public QWidget
     Q_OBJECT
 
 public:
-    OverlayContentView(SettingsStore& settings, bool showsToolbar, QWidget* parent = nullptr);
+    // backdrop: a still of the screen to draw on when translucency cannot show the live one.
+    OverlayContentView(SettingsStore& settings, bool showsToolbar, const QImage& backdrop = {},
+                       QWidget* parent = nullptr);
 
     DrawingView* drawingView() const { return m_drawingView; }
     // The toolbar panel, or null on displays without one.
@@ -29,6 +32,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     QWidget* buildToolbar();
@@ -37,6 +41,7 @@ private:
     void placeToolbar();
 
     SettingsStore& m_settings;
+    QImage m_backdrop;
     DrawingView* m_drawingView = nullptr;
     QWidget* m_toolbar = nullptr;
 };

@@ -4,18 +4,14 @@
 #include "overlay/drawingview.h"
 #include "overlay/overlaycontentview.h"
 #include "overlay/overlaywindow.h"
+#include "screenshot/screencapturer.h"
 
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
 
-void OverlayManager::DeleteLater::operator()(QObject* object) const
-{
-    object->deleteLater();
-}
-
-OverlayManager::OverlayManager(SettingsStore& settings, QObject* parent)
-    : QObject(parent), m_settings(settings)
+OverlayManager::OverlayManager(SettingsStore& settings, ScreenCapturer* capturer, QObject* parent)
+    : QObject(parent), m_settings(settings), m_capturer(capturer)
 {
     connect(qGuiApp, &QGuiApplication::screenRemoved, this, &OverlayManager::screenRemoved);
 }
@@ -34,8 +30,15 @@ void OverlayManager::show(std::function<void()> onExit, std::function<void()> on
 
     const QPointer<OverlayManager> self(this);
     const QList<QScreen*> screens = QGuiApplication::screens();
+    // Stills are taken before any overlay window covers a screen.
+    std::vector<QImage> stills(std::size_t(screens.size()));
+    if (m_capturer && !m_capturer->compositing()) {
+        for (qsizetype i = 0; i < screens.size(); ++i)
+            stills[std::size_t(i)] =
+                m_capturer->capture(screens[i], QRectF(QPointF(0, 0), screens[i]->size())).image;
+    }
     for (qsizetype i = 0; i < screens.size(); ++i) {
-        auto* window = new OverlayWindow(m_settings, screens[i], i == 0);
+        auto* window = new OverlayWindow(m_settings, screens[i], i == 0, stills[std::size_t(i)]);
         OverlayContentView* content = window->contentView();
         content->onPreset = [self](int preset) {
             if (self)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/deletelater.h"
+
 #include <QObject>
 
 #include <functional>
@@ -9,6 +11,7 @@
 class DrawingView;
 class OverlayWindow;
 class QScreen;
+class ScreenCapturer;
 class SettingsStore;
 
 // Opens the pen overlay on every display as a whole, carries out pen, eraser and clear on every
@@ -18,7 +21,10 @@ class OverlayManager : public QObject
     Q_OBJECT
 
 public:
-    explicit OverlayManager(SettingsStore& settings, QObject* parent = nullptr);
+    // Without a capturer, or when translucent windows blend, the overlay shows the live screen;
+    // otherwise it draws on a still of each screen taken as it opens.
+    explicit OverlayManager(SettingsStore& settings, ScreenCapturer* capturer = nullptr,
+                            QObject* parent = nullptr);
     ~OverlayManager() override;
 
     // Does nothing while the overlay is open.
@@ -37,16 +43,12 @@ public:
     std::function<void()> settingsCallback;
 
 private:
-    // Windows may be closed from inside their own event handlers, so they are deleted later.
-    struct DeleteLater {
-        void operator()(QObject* object) const;
-    };
-
     void leave(std::function<void()> OverlayManager::*callback);
     void screenRemoved(QScreen* screen);
     void grabKeyboard();
 
     SettingsStore& m_settings;
-    std::vector<std::unique_ptr<OverlayWindow, DeleteLater>> m_windows;
+    ScreenCapturer* m_capturer;
+    std::vector<LaterPtr<OverlayWindow>> m_windows;
     std::vector<DrawingView*> m_drawingViews;
 };

@@ -4,10 +4,12 @@
 
 #include <QVBoxLayout>
 
-OverlayWindow::OverlayWindow(SettingsStore& settings, QScreen* screen, bool showsToolbar)
+OverlayWindow::OverlayWindow(SettingsStore& settings, QScreen* screen, bool showsToolbar,
+                             const QImage& backdrop)
     : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool |
                            Qt::NoDropShadowWindowHint | Qt::X11BypassWindowManagerHint),
-      m_screen(screen), m_contentView(new OverlayContentView(settings, showsToolbar, this))
+      m_screen(screen),
+      m_contentView(new OverlayContentView(settings, showsToolbar, backdrop, this))
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating, false);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QPointer>
 #include <QScreen>
 #include <QWidget>
@@ -13,7 +14,8 @@ class OverlayWindow : public QWidget
     Q_OBJECT
 
 public:
-    OverlayWindow(SettingsStore& settings, QScreen* screen, bool showsToolbar);
+    OverlayWindow(SettingsStore& settings, QScreen* screen, bool showsToolbar,
+                  const QImage& backdrop = {});
 
     OverlayContentView* contentView() const { return m_contentView; }
     QScreen* targetScreen() const { return m_screen; }

@@ -1,0 +1,39 @@
+#include "screenshot/capturegeometry.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace
+{
+
+int nativeLength(double points, qreal ratio)
+{
+    const double pixels = std::trunc(points * ratio);
+    return int(std::clamp(pixels, 1.0, double(std::numeric_limits<int>::max() / 8)));
+}
+
+} // namespace
+
+QSize nativeSize(const QSizeF& points, qreal ratio)
+{
+    return {nativeLength(points.width(), ratio), nativeLength(points.height(), ratio)};
+}
+
+QImage cropStill(const QImage& still, const QRectF& rect)
+{
+    const qreal ratio = still.devicePixelRatio();
+    QImage region(nativeSize(rect.size(), ratio), QImage::Format_ARGB32_Premultiplied);
+    region.fill(Qt::transparent);
+    QPainter painter(&region);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    const QPoint origin(int(std::trunc(rect.x() * ratio)), int(std::trunc(rect.y() * ratio)));
+    QImage pixels = still;
+    pixels.setDevicePixelRatio(1.0);
+    painter.drawImage(-origin, pixels);
+    painter.end();
+    region.setDevicePixelRatio(ratio);
+    return region;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QImage>
+#include <QPointer>
+#include <QRectF>
+#include <QScreen>
+
+// The outcome of a region selection: the screen, its display identifier, and the rectangle in
+// points in that screen's own space (origin top-left). The rectangle is at least 4 x 4 and is not
+// clipped to the screen.
+struct ScreenSelection {
+    QPointer<QScreen> screen;
+    quint32 displayID = 0;
+    QRectF rect;
+    // The still the user selected on when translucent windows cannot show the live screen;
+    // the saved region is cut from it. Null when the screen was live.
+    QImage still;
+};
