@@ -1,0 +1,166 @@
+// Not a test: times the repaint that follows one drag step on a 3840x2160 canvas holding 100,
+// 1,000 and 10,000 finished strokes, next to painting every stroke afresh. Finished strokes live
+// in the canvas's layer, so the drag repaint should not grow with their number.
+//
+//   QT_QPA_PLATFORM=offscreen build/bench/bench_canvas
+
+#include "overlay/drawingview.h"
+#include "settings/settingsstore.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace
+{
+
+constexpr QSize kCanvas(3840, 2160);
+constexpr int kPointsPerStroke = 100;
+constexpr int kRepetitions = 50;
+constexpr double kPenWidth = 4.0;
+
+void sendMouse(QWidget* w, QEvent::Type type, QPointF p, Qt::MouseButton button,
+               Qt::MouseButtons buttons)
+{
+    QMouseEvent e(type, p, w->mapToGlobal(p), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+// Random walks from points spread over the whole canvas; the same every run.
+void drawStrokes(DrawingView& view, int count)
+{
+    QRandomGenerator random(1234);
+    const auto bounded = [&](double low, double high) { return low + random.bounded(high - low); };
+    for (int i = 0; i < count; ++i) {
+        QPointF p(bounded(0, kCanvas.width()), bounded(0, kCanvas.height()));
+        sendMouse(&view, QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton);
+        for (int k = 1; k < kPointsPerStroke; ++k) {
+            p += QPointF(bounded(-12, 12), bounded(-12, 12));
+            sendMouse(&view, QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton);
+        }
+        sendMouse(&view, QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton);
+    }
+}
+
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Milliseconds to paint every stroke into a fresh canvas-sized image, as a canvas without the
+// layer would on each repaint.
+double paintEveryStroke(const QList<Stroke>& strokes)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QImage image(kCanvas, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (const Stroke& s : strokes)
+        paintStroke(painter, s);
+    painter.end();
+    return timer.nsecsElapsed() / 1e6;
+}
+
+struct Timings {
+    double drag = -1; // ms, -1 when a drag step was not followed by a paint
+    double everyStroke = 0;
+};
+
+// The drag figure is the median over kRepetitions of: one drag event, then its repaint done.
+Timings measure(int strokeCount)
+{
+    SettingsStore settings;
+    DrawingView view(settings);
+    view.resize(kCanvas);
+    view.applyPen(SettingsDefaults::systemRed, kPenWidth);
+    // Drawn while hidden so the strokes' own repaints do not pile up; every one is baked.
+    drawStrokes(view, strokeCount);
+    Timings t;
+    t.everyStroke = paintEveryStroke(view.strokes());
+
+    PaintCounter counter;
+    view.installEventFilter(&counter);
+    view.show();
+    QCoreApplication::processEvents();
+    if (counter.paints == 0)
+        return t;
+
+    QPointF p(1900, 1000);
+    sendMouse(&view, QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+    std::vector<double> times;
+    for (int i = -5; i < kRepetitions; ++i) {
+        p += QPointF(i % 2 ? 6 : -4, 3);
+        const int before = counter.paints;
+        QElapsedTimer timer;
+        timer.start();
+        sendMouse(&view, QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+        const double ms = timer.nsecsElapsed() / 1e6;
+        if (counter.paints == before)
+            return t;
+        if (i >= 0) // the first few warm up
+            times.push_back(ms);
+    }
+    sendMouse(&view, QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton);
+    t.drag = median(times);
+    return t;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    // Leaves the user's settings alone.
+    QStandardPaths::setTestModeEnabled(true);
+
+    std::printf("canvas %dx%d, strokes of %d points at width %.0f; drag repaint = median of %d\n",
+                kCanvas.width(), kCanvas.height(), kPointsPerStroke, kPenWidth, kRepetitions);
+    // Once for nothing, so the first figure does not pay for warming caches and the allocator.
+    measure(100);
+    double base = 0;
+    double ratio = 0;
+    for (const int count : {100, 1000, 10000}) {
+        const Timings t = measure(count);
+        if (t.drag < 0) {
+            std::fprintf(stderr, "no repaint followed a drag step with %d strokes\n", count);
+            return 1;
+        }
+        if (count == 100)
+            base = t.drag;
+        ratio = t.drag / base;
+        std::printf("%6d strokes: drag repaint %7.3f ms (%.2fx the 100-stroke case); "
+                    "painting every stroke %8.1f ms\n",
+                    count, t.drag, ratio, t.everyStroke);
+    }
+    std::printf("10000 vs 100 strokes: %.2fx, %s the 1.5x aim\n", ratio,
+                ratio <= 1.5 ? "within" : "over");
+    return 0;
+}
