@@ -6,7 +6,7 @@
 VELLORI_DEPS=(
     qt6-base-dev cmake ninja-build g++
     libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-shm0-dev
-    zlib1g-dev
+    libx11-dev zlib1g-dev
     libcanberra-dev sound-theme-freedesktop libicu-dev
     fonts-wqy-microhei
 )
