@@ -3,37 +3,56 @@
 #include "app/controlwindow.h"
 #include "app/icons.h"
 #include "app/shortcuttexts.h"
+#include "hotkeys/hotkeybackend.h"
 #include "overlay/overlaymanager.h"
+#include "screenshot/capturegeometry.h"
+#include "screenshot/pngencoder.h"
+#include "screenshot/screenshotpaths.h"
+#include "screenshot/selectionmanager.h"
+#include "settings/settingswindowcontroller.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace
 {
 
 const QString kIdleTooltip = QStringLiteral("Vellori截图与红笔");
+constexpr int kSelectionDelayMs = 180;
+// A compositor needs a moment to take the dimming off the screen before it is read.
+constexpr int kCompositorSettleMs = 80;
 
 } // namespace
 
-AppDelegate::AppDelegate()
+AppDelegate::AppDelegate(Platform platform) : m_platform(std::move(platform))
 {
     m_statusLine.onMessage = [this](const QString& message) { showStatusMessage(message); };
     m_statusLine.onIdle = [this] { showIdleStatus(); };
 }
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate()
+{
+    applicationWillTerminate();
+}
 
 void AppDelegate::applicationDidFinishLaunching()
 {
     buildStatusItem();
     refreshShortcutLabels();
     buildControlWindow();
+    installHotKeyHandler();
+    applyHotKeys();
     m_statusItem->show();
     applicationShouldHandleReopen();
     updateStatus(QStringLiteral("已启动"), 2);
@@ -44,6 +63,57 @@ void AppDelegate::applicationShouldHandleReopen()
     m_controlWindow->show();
     m_controlWindow->raise();
     m_controlWindow->activateWindow();
+}
+
+void AppDelegate::installHotKeyHandler()
+{
+    const QPointer<AppDelegate> self(this);
+    m_platform.hotKeys->onPressed = [self](EventHotKeyID id) {
+        if (!self)
+            return;
+        if (id.id == HotKeyIDs::screenshot.id)
+            self->captureScreenshot();
+        else
+            self->toggleMarker();
+    };
+    m_hotKeyHandlerInstalled = true;
+}
+
+void AppDelegate::applyHotKeys()
+{
+    HotKeyBackend& hotKeys = *m_platform.hotKeys;
+    if (m_screenshotHotKey)
+        hotKeys.unregisterHotKey(HotKeyIDs::screenshot);
+    m_screenshotHotKey = false;
+    if (m_markerHotKey)
+        hotKeys.unregisterHotKey(HotKeyIDs::pen);
+    m_markerHotKey = false;
+    m_screenshotHotKey = hotKeys.registerHotKey(
+        HotKeyIDs::screenshot,
+        functionKeyCode(m_settings.value(SettingsKeys::screenshotFunctionKey,
+                                         SettingsDefaults::screenshotFunctionKey)));
+    m_markerHotKey = hotKeys.registerHotKey(
+        HotKeyIDs::pen, functionKeyCode(m_settings.value(SettingsKeys::markerFunctionKey,
+                                                         SettingsDefaults::markerFunctionKey)));
+    refreshShortcutLabels();
+    if (!m_screenshotHotKey || !m_markerHotKey) {
+        // Both callers post their own message right after this; the refusal must outlive it.
+        QTimer::singleShot(0, this,
+                           [this] { updateStatus(QStringLiteral("有快捷键被其他程序占用"), 5); });
+    }
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    if (m_screenshotHotKey)
+        m_platform.hotKeys->unregisterHotKey(HotKeyIDs::screenshot);
+    m_screenshotHotKey = false;
+    if (m_markerHotKey)
+        m_platform.hotKeys->unregisterHotKey(HotKeyIDs::pen);
+    m_markerHotKey = false;
+    if (m_hotKeyHandlerInstalled)
+        m_platform.hotKeys->onPressed = nullptr;
+    m_hotKeyHandlerInstalled = false;
 }
 
 void AppDelegate::buildStatusItem()
@@ -90,7 +160,7 @@ void AppDelegate::buildControlWindow()
 OverlayManager& AppDelegate::overlayManager()
 {
     if (!m_overlayManager)
-        m_overlayManager = std::make_unique<OverlayManager>(m_settings, nullptr);
+        m_overlayManager = std::make_unique<OverlayManager>(m_settings, m_platform.capturer.get());
     return *m_overlayManager;
 }
 
@@ -115,14 +185,137 @@ void AppDelegate::toggleMarker()
     updateStatus(QStringLiteral("画笔已开启"), 2);
 }
 
-void AppDelegate::captureScreenshot() {}
+void AppDelegate::captureScreenshot()
+{
+    if (m_takingScreenshot)
+        return;
+    if (!m_platform.permission->preflight()) {
+        const bool asked = m_platform.permission->request();
+        m_platform.alerts->showModal(
+            {QStringLiteral("需要重新确认屏幕录制权限"),
+             asked ? QStringLiteral("macOS 已收到授权请求。请在系统设置中允许“Vellori截图与红笔”，"
+                                    "然后完全退出并重新打开本应用。")
+                   : QStringLiteral("请先在“系统设置 → 隐私与安全性 → 屏幕与系统音频录制”中允许本"
+                                    "应用，然后完全退出并重新打开。")});
+        return;
+    }
+    const QDateTime now = m_platform.clock();
+    const QString dayFolder =
+        QDir(ScreenshotPaths::screenshotRoot()).filePath(ScreenshotPaths::dayName(now));
+    if (!QDir().mkpath(dayFolder)) {
+        failScreenshot(QStringLiteral("无法创建文件夹“%1”。").arg(dayFolder));
+        return;
+    }
+    const QString target = ScreenshotPaths::uniquePNG(dayFolder, ScreenshotPaths::fileStem(now));
+    updateStatus(QStringLiteral("请拖拽选择截图区域"), 60);
+    m_takingScreenshot = true;
+    m_selectionManager.reset(new SelectionManager(*m_platform.capturer));
+    if (m_controlWindow)
+        m_controlWindow->hide();
+    if (m_settingsController)
+        m_settingsController->window()->hide();
+
+    QTimer::singleShot(kSelectionDelayMs, this, [this, target] {
+        const QPointer<AppDelegate> self(this);
+        m_selectionManager->select([self, target](const std::optional<ScreenSelection>& selection) {
+            if (self)
+                self->selectionFinished(selection, target);
+        });
+    });
+}
+
+void AppDelegate::selectionFinished(const std::optional<ScreenSelection>& selection,
+                                    const QString& target)
+{
+    m_selectionManager.reset();
+    if (m_overlayManager)
+        m_overlayManager->grabKeyboard();
+    if (!selection) {
+        m_takingScreenshot = false;
+        updateStatus(QStringLiteral("已取消截图"), 2);
+        return;
+    }
+    saveSelectedRegion(*selection, target);
+}
+
+void AppDelegate::saveSelectedRegion(const ScreenSelection& selection, const QString& target)
+{
+    m_takingScreenshot = true;
+    const bool live = selection.still.isNull() && m_platform.capturer->compositing();
+    QTimer::singleShot(live ? kCompositorSettleMs : 0, this,
+                       [this, selection, target] { writeScreenshot(selection, target); });
+}
+
+void AppDelegate::writeScreenshot(const ScreenSelection& selection, const QString& target)
+{
+    QScreen* screen = nullptr;
+    for (QScreen* candidate : QGuiApplication::screens()) {
+        if (m_platform.capturer->displayID(candidate) == selection.displayID)
+            screen = candidate;
+    }
+    if (!screen) {
+        failScreenshot(QStringLiteral("无法找到所选显示器。"));
+        return;
+    }
+    QImage image;
+    if (!selection.still.isNull()) {
+        image = cropStill(selection.still, selection.rect);
+    } else {
+        CaptureResult capture = m_platform.capturer->capture(screen, selection.rect);
+        if (!capture.error.isEmpty()) {
+            failScreenshot(capture.error);
+            return;
+        }
+        image = std::move(capture.image);
+    }
+    const QByteArray png = encodePng(image);
+    if (png.isEmpty()) {
+        failScreenshot(QStringLiteral("无法生成 PNG 文件。"));
+        return;
+    }
+    QString error;
+    const QString written = ScreenshotPaths::writeNewFile(target, png, error);
+    if (written.isEmpty()) {
+        failScreenshot(error);
+        return;
+    }
+    m_takingScreenshot = false;
+    updateStatus(QStringLiteral("已保存 ") + QFileInfo(written).fileName(), 3);
+    m_platform.sound->play();
+}
+
+void AppDelegate::failScreenshot(const QString& description)
+{
+    m_platform.alerts->showModal({QStringLiteral("截图失败"), description});
+    m_takingScreenshot = false;
+}
 
 void AppDelegate::showSettings()
 {
     overlayManager().hide();
+    if (!m_settingsController) {
+        const QPointer<AppDelegate> self(this);
+        m_settingsController =
+            std::make_unique<SettingsWindowController>(m_settings, *m_platform.alerts, [self] {
+                if (!self)
+                    return;
+                self->applyHotKeys();
+                self->updateStatus(QStringLiteral("设置已保存"), 2);
+            });
+    }
+    m_settingsController->reload();
+    QWidget* window = m_settingsController->window();
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
-void AppDelegate::openScreenshotFolder() {}
+void AppDelegate::openScreenshotFolder()
+{
+    const QString root = ScreenshotPaths::screenshotRoot();
+    QDir().mkpath(root);
+    m_platform.openFolder(root);
+}
 
 void AppDelegate::quit()
 {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "app/deletelater.h"
+#include "app/platform.h"
 #include "app/statusline.h"
+#include "screenshot/screenselection.h"
 #include "settings/settingsstore.h"
 
 #include <QObject>
@@ -12,6 +15,8 @@ class OverlayManager;
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
+class SelectionManager;
+class SettingsWindowController;
 
 // Owns every long-lived part of the program and carries out the user's actions, whether they
 // come from the tray menu, the control window or a hot key.
@@ -20,7 +25,7 @@ class AppDelegate : public QObject
     Q_OBJECT
 
 public:
-    AppDelegate();
+    explicit AppDelegate(Platform platform = nativePlatform());
     ~AppDelegate() override;
 
     // Tray icon and menu, control window, hot keys, then the control window in front.
@@ -29,10 +34,19 @@ public:
     void applicationShouldHandleReopen();
 
     void toggleMarker();
+    // Region screenshot: permission, file name, then the selection 0.18 s later. Ignored while
+    // an earlier one is still selecting or saving.
     void captureScreenshot();
+    void saveSelectedRegion(const ScreenSelection& selection, const QString& target);
     void showSettings();
     void openScreenshotFolder();
     void quit();
+
+    // Drops both hot keys and registers them again from the stored numbers. A refusal is posted
+    // after whatever message the caller posts next, so the user sees it.
+    void applyHotKeys();
+    // Lets go of the hot keys, screenshot key first; runs however the program ends.
+    void applicationWillTerminate();
 
     void updateStatus(const QString& message, double resetAfterSeconds);
     void refreshShortcutLabels();
@@ -43,13 +57,23 @@ public:
     ControlWindow* controlWindow() const { return m_controlWindow.get(); }
     QSystemTrayIcon* trayIcon() const { return m_statusItem.get(); }
     QMenu* trayMenu() const { return m_menu.get(); }
+    SelectionManager* selectionManager() const { return m_selectionManager.get(); }
+    bool isTakingScreenshot() const { return m_takingScreenshot; }
+    SettingsWindowController* settingsController() const { return m_settingsController.get(); }
+    bool hasScreenshotHotKey() const { return m_screenshotHotKey; }
+    bool hasMarkerHotKey() const { return m_markerHotKey; }
 
 private:
+    void installHotKeyHandler();
     void buildStatusItem();
     void buildControlWindow();
     void showStatusMessage(const QString& message);
     void showIdleStatus();
+    void selectionFinished(const std::optional<ScreenSelection>& selection, const QString& target);
+    void writeScreenshot(const ScreenSelection& selection, const QString& target);
+    void failScreenshot(const QString& description);
 
+    Platform m_platform;
     SettingsStore m_settings;
     StatusLine m_statusLine;
     std::unique_ptr<QMenu> m_menu;
@@ -58,4 +82,10 @@ private:
     QAction* m_markerMenuItem = nullptr;
     std::unique_ptr<ControlWindow> m_controlWindow;
     std::unique_ptr<OverlayManager> m_overlayManager;
+    LaterPtr<SelectionManager> m_selectionManager;
+    bool m_takingScreenshot = false;
+    std::unique_ptr<SettingsWindowController> m_settingsController;
+    bool m_hotKeyHandlerInstalled = false;
+    bool m_screenshotHotKey = false;
+    bool m_markerHotKey = false;
 };

@@ -1,6 +1,7 @@
 #include "app/appdelegate.h"
 #include "app/icons.h"
 #include "app/singleinstance.h"
+#include "app/terminationsignals.h"
 
 #include <QApplication>
 
@@ -21,6 +22,11 @@ int main(int argc, char* argv[])
 
     AppDelegate delegate;
     instance.onActivate = [&delegate] { delegate.applicationShouldHandleReopen(); };
+    // A session ending or a kill signal leaves through the same door as "退出".
+    TerminationSignals termination;
+    termination.onTerminate = [&delegate] { delegate.quit(); };
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
+                     &AppDelegate::applicationWillTerminate);
     delegate.applicationDidFinishLaunching();
     return QApplication::exec();
 }

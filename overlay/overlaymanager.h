@@ -35,6 +35,9 @@ public:
     void useEraser();
     void clearAll();
 
+    // Takes the keyboard back, e.g. after a region selection over the open overlay had it.
+    void grabKeyboard();
+
     bool isShowing() const { return !m_windows.empty(); }
     std::vector<OverlayWindow*> windows() const;
     const std::vector<DrawingView*>& drawingViews() const { return m_drawingViews; }
@@ -45,7 +48,6 @@ public:
 private:
     void leave(std::function<void()> OverlayManager::*callback);
     void screenRemoved(QScreen* screen);
-    void grabKeyboard();
 
     SettingsStore& m_settings;
     ScreenCapturer* m_capturer;

@@ -43,16 +43,22 @@ QString writeNewFile(const QString& path, const QByteArray& bytes, QString& erro
         error = QStringLiteral("无法写入“%1”：%2").arg(name, file.errorString());
         return {};
     }
+    file.close();
+    // Temporary files are private; a screenshot is an ordinary document.
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
     const QString stem = target.completeBaseName();
     QString destination = path;
-    // The rename never replaces an existing file; a name taken meanwhile moves us to the next.
+    // QFile::rename never replaces an existing file; a name taken meanwhile moves us on.
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        if (file.rename(destination)) {
+        QFile temporary(file.fileName());
+        if (temporary.rename(destination)) {
             file.setAutoRemove(false);
             return destination;
         }
-        if (!QFileInfo::exists(destination))
-            break;
+        if (!QFileInfo::exists(destination)) {
+            error = QStringLiteral("无法写入“%1”：%2").arg(name, temporary.errorString());
+            return {};
+        }
         destination = uniquePNG(target.path(), stem);
     }
     error = QStringLiteral("无法写入“%1”：%2").arg(name, file.errorString());

@@ -1,0 +1,19 @@
+#include "app/platform.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+Platform nativePlatform()
+{
+    Platform platform;
+    platform.alerts = std::make_unique<MessageBoxAlerts>();
+    platform.permission = std::make_unique<GrantedCapturePermission>();
+    platform.capturer = createScreenCapturer();
+    platform.sound = createCaptureSound();
+    platform.hotKeys = createHotKeyBackend();
+    platform.openFolder = [](const QString& folder) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    };
+    platform.clock = [] { return QDateTime::currentDateTime(); };
+    return platform;
+}
