@@ -60,6 +60,8 @@ void AppDelegate::applicationDidFinishLaunching()
 
 void AppDelegate::applicationShouldHandleReopen()
 {
+    // show() alone leaves a minimised window minimised.
+    m_controlWindow->setWindowState(m_controlWindow->windowState() & ~Qt::WindowMinimized);
     m_controlWindow->show();
     m_controlWindow->raise();
     m_controlWindow->activateWindow();

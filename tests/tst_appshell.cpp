@@ -394,10 +394,6 @@ private slots:
 
         app.applicationShouldHandleReopen();
         QVERIFY(window->isVisible());
-        QEXPECT_FAIL("minimized",
-                     "applicationShouldHandleReopen() only calls show(), which leaves a minimized "
-                     "window minimized; it must clear Qt::WindowMinimized",
-                     Abort);
         QVERIFY(!window->isMinimized());
         QVERIFY(QTest::qWaitForWindowExposed(window));
     }

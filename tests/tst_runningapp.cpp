@@ -221,10 +221,6 @@ private slots:
         QCOMPARE(second.exitCode(), 0);
         QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
 
-        QEXPECT_FAIL("minimized",
-                     "applicationShouldHandleReopen() only calls show(), which leaves a minimized "
-                     "window minimized; it must clear Qt::WindowMinimized",
-                     Abort);
         QVERIFY(eventually([&] { return controlWindow(pid) != XCB_WINDOW_NONE; }, 3000));
         QCOMPARE(first.state(), QProcess::Running);
     }
