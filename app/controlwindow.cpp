@@ -1,12 +1,12 @@
 #include "app/controlwindow.h"
 
+#include "app/roundedpanel.h"
 #include "app/statusline.h"
 
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -60,23 +60,6 @@ QWidget* row(QPushButton* first, QPushButton* second, int height)
     return widget;
 }
 
-// Rounded box in the control-background colour with a separator-coloured border.
-class ShortcutBox : public QWidget
-{
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(palette().color(QPalette::Mid), 1));
-        painter.setBrush(palette().color(QPalette::Base));
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
-    }
-};
-
 } // namespace
 
 ControlWindow::ControlWindow(QWidget* parent)
@@ -91,7 +74,8 @@ ControlWindow::ControlWindow(QWidget* parent)
     auto* description = makeLabel(QStringLiteral("框选截图，或在任意软件上方直接批注。"), 13,
                                   QFont::Normal, Tone::secondary);
 
-    auto* box = new ShortcutBox;
+    // The control-background colour with a separator-coloured border.
+    auto* box = new RoundedPanel(palette().color(QPalette::Base), palette().color(QPalette::Mid));
     box->setFixedHeight(48);
     m_shortcutLabel = makeLabel(QString(), 13, QFont::Medium, Tone::label);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);

@@ -1,5 +1,5 @@
 #include "app/appdelegate.h"
-#include "app/icons.h"
+#include "app/applicationsetup.h"
 #include "app/singleinstance.h"
 #include "app/terminationsignals.h"
 
@@ -8,13 +8,7 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("vellori"));
-    QApplication::setOrganizationName(QStringLiteral("Vellori"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Vellori截图与红笔"));
-    QApplication::setDesktopFileName(QStringLiteral("vellori"));
-    QApplication::setWindowIcon(Icons::pen());
-    // The program lives in the tray; closing the control window only hides it.
-    QApplication::setQuitOnLastWindowClosed(false);
+    setUpApplication();
 
     SingleInstance instance(SingleInstance::defaultName());
     if (!instance.claim())

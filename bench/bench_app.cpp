@@ -8,8 +8,8 @@
 // everything up to the painted window.
 
 #include "app/appdelegate.h"
+#include "app/applicationsetup.h"
 #include "app/controlwindow.h"
-#include "app/icons.h"
 #include "app/singleinstance.h"
 #include "overlay/overlaymanager.h"
 #include "overlay/overlaywindow.h"
@@ -138,12 +138,7 @@ int childVellori(int argc, char* argv[])
     QApplication app(argc, argv);
     PaintLog paints;
     app.installEventFilter(&paints);
-    QApplication::setApplicationName(QStringLiteral("vellori"));
-    QApplication::setOrganizationName(QStringLiteral("Vellori"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Vellori截图与红笔"));
-    QApplication::setDesktopFileName(QStringLiteral("vellori"));
-    QApplication::setWindowIcon(Icons::pen());
-    QApplication::setQuitOnLastWindowClosed(false);
+    setUpApplication();
     SingleInstance instance(SingleInstance::defaultName());
     if (!instance.claim())
         return 2;

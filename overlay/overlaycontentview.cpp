@@ -1,11 +1,12 @@
 #include "overlay/overlaycontentview.h"
 
+#include "app/roundedpanel.h"
 #include "overlay/canvascommands.h"
 #include "overlay/drawingview.h"
 #include "settings/settingsstore.h"
 
 #include <QHBoxLayout>
-#include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
@@ -14,27 +15,6 @@ namespace
 {
 
 constexpr int kToolbarTop = 18;
-
-// Rounded, nearly opaque panel that keeps the buttons legible over any screen content. It takes
-// every press that misses a button, so the canvas below never draws through it.
-class ToolbarPanel : public QWidget
-{
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(QColor(0, 0, 0, 40), 1));
-        painter.setBrush(QColor(246, 246, 246, 235));
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
-    }
-    void mousePressEvent(QMouseEvent* event) override { event->accept(); }
-    void mouseMoveEvent(QMouseEvent* event) override { event->accept(); }
-    void mouseReleaseEvent(QMouseEvent* event) override { event->accept(); }
-};
 
 QString letter(const SettingsStore& settings, const LetterSetting& setting)
 {
@@ -71,7 +51,8 @@ OverlayContentView::OverlayContentView(SettingsStore& settings, bool showsToolba
 
 QWidget* OverlayContentView::buildToolbar()
 {
-    auto* panel = new ToolbarPanel(this);
+    // Nearly opaque, so the buttons stay legible over any screen content.
+    auto* panel = new RoundedPanel(QColor(246, 246, 246, 235), QColor(0, 0, 0, 40), this);
     auto* row = new QHBoxLayout(panel);
     row->setSpacing(6);
     row->setContentsMargins(8, 7, 8, 7);
