@@ -15,7 +15,7 @@ VELLORI_DEPS=(
 # tray host, tools to drive and photograph it, and clang for sanitizer builds.
 VELLORI_TEST_DEPS=(
     xvfb xdotool x11-utils x11-xserver-utils openbox xcompmgr trayer
-    imagemagick scrot maim
+    imagemagick scrot maim desktop-file-utils
     clang libclang-rt-14-dev
 )
 
