@@ -149,5 +149,5 @@ if ((${#failed[@]})); then
     vellori_log "failed so far: ${failed[*]}"
 fi
 step "tests without a compositor" \
-    ctest --test-dir build --output-on-failure --no-tests=ignore --timeout 300 -L nocompositor
+    ctest --test-dir build --output-on-failure --no-tests=error --timeout 300 -L nocompositor
 ((${#failed[@]} == 0))
