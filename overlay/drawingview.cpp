@@ -35,7 +35,8 @@ void DrawingView::useEraser()
 
 void DrawingView::clearStrokes()
 {
-    m_strokes.clear();
+    // clear() keeps the capacity, which after a long session is thousands of strokes.
+    m_strokes = QList<Stroke>();
     m_bakedCount = 0;
     m_layer = QImage();
     update();
