@@ -1,17 +1,21 @@
-// What goes wrong around the program after hours of use, in this process on the offscreen
-// platform.
+// What goes wrong around the program: killed mid-task, told to stop, a monitor gone under a
+// selection, a full disk, and hours of use. The program runs as a process on the test desktop;
+// the disk and memory cases run in this process on the offscreen platform.
 
+#include "liveapp.h"
 #include "overlay/drawingview.h"
 #include "overlay/overlaymanager.h"
+#include "screenshot/screenshotpaths.h"
 #include "settings/settingsstore.h"
 
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPixmapCache>
 #include <QStandardPaths>
-#include <QtTest>
 
+#include <csignal>
 #include <malloc.h>
+#include <sys/resource.h>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -21,6 +25,8 @@
 #if defined(__SANITIZE_ADDRESS__)
 #define VELLORI_ASAN
 #endif
+
+using namespace live;
 
 namespace
 {
@@ -68,7 +74,102 @@ class TestFaults : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        QVERIFY2(connected(), "needs the X server of the test command");
+        QStandardPaths::setTestModeEnabled(true);
+    }
+
+    // Killed, the program leaves its socket behind; stopped, it leaves through its orderly path.
+    void stoppedMidTask_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("killed, pen open") << int(SIGKILL) << "F8";
+        QTest::newRow("killed, selection open") << int(SIGKILL) << "F9";
+        QTest::newRow("terminated, idle") << int(SIGTERM) << QString();
+        QTest::newRow("terminated, pen open") << int(SIGTERM) << "F8";
+        QTest::newRow("terminated, selection open") << int(SIGTERM) << "F9";
+    }
+
+    void stoppedMidTask()
+    {
+        QFETCH(int, signal);
+        QFETCH(QString, key);
+        Sandbox sandbox;
+        QProcess* app = sandbox.launch();
+        QVERIFY(app);
+        if (!key.isEmpty()) {
+            QVERIFY(xdotool("key " + key));
+            QTRY_COMPARE(covers(app->processId()), kBoth);
+        }
+        ::kill(pid_t(app->processId()), signal);
+        QVERIFY(app->waitForFinished(5000));
+        if (signal == SIGTERM) {
+            QCOMPARE(app->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(app->exitCode(), 0);
+        }
+        QCOMPARE(QFileInfo::exists(sandbox.socketFile()), signal == SIGKILL);
+        QVERIFY(grabKey(XK_F8) && grabKey(XK_F9));
+        ungrabKey(XK_F8);
+        ungrabKey(XK_F9);
+
+        QProcess* next = sandbox.launch();
+        QVERIFY(next);
+        QVERIFY(xdotool("key F8"));
+        QTRY_COMPARE(covers(next->processId()), kBoth);
+    }
+
+    void monitorRemovedUnderTheSelection()
+    {
+        Sandbox sandbox;
+        QProcess* app = sandbox.launch();
+        QVERIFY(app);
+        const qint64 pid = app->processId();
+        QVERIFY(xdotool("key F9"));
+        QTRY_COMPARE(covers(pid), kBoth);
+        QVERIFY(xdotool("mousemove 1100 300 mousedown 1 mousemove 1200 400"));
+        const auto restore = qScopeGuard([] {
+            run("xrandr", {"--setmonitor", "R", "960/254x1080/286+960+0", "none"});
+        });
+        QVERIFY(run("xrandr", {"--delmonitor", "R"}));
+        QVERIFY(xdotool("mouseup 1"));
+        // The control window hides for a screenshot, so the one window shown is the alert.
+        QTRY_COMPARE(managed(pid).size(), 1);
+        QCOMPARE(filesUnder(sandbox.screenshotRoot()), QStringList());
+        QVERIFY(xdotool("key Return"));
+        QTRY_VERIFY(managed(pid).isEmpty());
+        QCOMPARE(app->state(), QProcess::Running);
+    }
+
+    void fullDiskLeavesNoFile_data()
+    {
+        QTest::addColumn<int>("room");
+        QTest::newRow("nothing fits") << 0;
+        QTest::newRow("part fits") << 40000;
+    }
+
+    void fullDiskLeavesNoFile()
+    {
+        QFETCH(int, room);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QByteArray png(100000, 'p');
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        const rlimit low{rlim_t(room), old.rlim_max};
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &low), 0);
+        QString error;
+        const QString written = ScreenshotPaths::writeNewFile(dir.filePath("截图.png"), png, error);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &old), 0);
+        QCOMPARE(written, QString());
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(
+            QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList());
+    }
 
     // The bounds sit well below what one leaked window per opening, or a kept stroke list, adds.
     void longUseDoesNotGrowMemory()
