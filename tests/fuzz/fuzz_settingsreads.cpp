@@ -1,0 +1,111 @@
+// The settings file as a damaged disk, an older version or a hand edit could leave it: the
+// input is the whole file, read back through the store the way the program reads it.
+
+#include "settings/settingsstore.h"
+#include "tests/fuzz/fuzzcheck.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QStandardPaths>
+
+#include <cmath>
+#include <cstdlib>
+
+namespace
+{
+
+QString settingsFile()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/Vellori/vellori.conf");
+}
+
+// Qt warns about every odd value it meets; at thousands of inputs a second that is only noise.
+void quiet(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtFatalMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+void removeConfigHome()
+{
+    QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).removeRecursively();
+}
+
+// Present keys read the same whatever the fallback; absent or unusable ones give the fallback.
+template <typename T> void checkFallbacks(const T& first, const T& a, const T& second, const T& b)
+{
+    FUZZ_CHECK(first == second || (first == a && second == b));
+}
+
+} // namespace
+
+// Qt's readers size containers from counts in the file. A false count asks for gigabytes that are
+// never touched and, when the request fails, Qt gives up on the value. Requests over the memory
+// limit the test command gives the fuzzer fail here instead of counting as a finding; what is
+// really used is still held to that limit.
+extern "C" const char* __asan_default_options()
+{
+    return "allocator_may_return_null=1:max_allocation_size_mb=2048";
+}
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    // A throwaway config directory, so no real settings file is ever touched.
+    QByteArray home = QDir::tempPath().toLocal8Bit() + "/vellori-fuzz-XXXXXX";
+    FUZZ_CHECK(mkdtemp(home.data()));
+    qputenv("XDG_CONFIG_HOME", home);
+    std::atexit(removeConfigHome);
+    QDir(QString::fromLocal8Bit(home)).mkpath(QStringLiteral("Vellori"));
+    FUZZ_CHECK(
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori").fileName() ==
+        settingsFile());
+
+    // Stored variants may hold images or fonts; those need the application the program has.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    new QGuiApplication(*argc, *argv);
+    qInstallMessageHandler(quiet);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    QFile file(settingsFile());
+    FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    FUZZ_CHECK(file.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size));
+    file.close();
+
+    const SettingsStore store;
+    const QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori");
+    for (const QString& key :
+         {SettingsKeys::markerFunctionKey, SettingsKeys::screenshotFunctionKey}) {
+        const qint64 first = store.value(key, 8);
+        // Any stored value reads as a number (0 when it is none); only absence gives the fallback.
+        if (raw.value(key).isValid())
+            FUZZ_CHECK(store.value(key, 9) == first);
+        else
+            FUZZ_CHECK(first == 8);
+    }
+
+    for (const QString& key : {SettingsKeys::redKey, SettingsKeys::blueKey, SettingsKeys::greenKey,
+                               SettingsKeys::eraserKey, SettingsKeys::clearKey}) {
+        const QString a = QStringLiteral("q"), b = QStringLiteral("w");
+        checkFallbacks(store.string(key, a), a, store.string(key, b), b);
+    }
+
+    for (const QString& key :
+         {SettingsKeys::redColor, SettingsKeys::blueColor, SettingsKeys::greenColor}) {
+        const QColor first = store.color(key, SettingsDefaults::systemRed);
+        FUZZ_CHECK(first.isValid());
+        checkFallbacks(first, SettingsDefaults::systemRed,
+                       store.color(key, SettingsDefaults::systemBlue),
+                       SettingsDefaults::systemBlue);
+    }
+
+    const double width = store.positiveDouble(SettingsKeys::lineWidth, 4.0);
+    FUZZ_CHECK(std::isfinite(width) && width > 0.0);
+    checkFallbacks(width, 4.0, store.positiveDouble(SettingsKeys::lineWidth, 5.0), 5.0);
+    return 0;
+}
