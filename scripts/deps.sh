@@ -12,11 +12,12 @@ VELLORI_DEPS=(
 )
 
 # Only the tests: a private X server with a window manager, compositor and
-# tray host, tools to drive and photograph it, and clang for sanitizer builds.
+# tray host, tools to drive and photograph it, and clang for sanitizer builds
+# (llvm: its llvm-symbolizer puts files and lines into their reports).
 VELLORI_TEST_DEPS=(
     xvfb xdotool x11-utils x11-xserver-utils openbox xcompmgr trayer
     imagemagick scrot maim desktop-file-utils
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev llvm
 )
 
 vellori_log() { printf '==> %s\n' "$*"; }

@@ -133,6 +133,65 @@ step() {
 # Further test steps go here, before ctest, so that ctest's summary stays the
 # last thing printed.
 
+# The suite once more, built with ASan and UBSan by clang (GCC's separate UBSan
+# runtime ignores log_path). Reports go to files, so those of the programs the
+# tests start count too, even when the test passes. The tests labelled
+# nocompositor need the compositor gone and run only in the last step.
+sanitized_suite() {
+    local dir=build-asan logs=$scratch/sanitizers status=0 report
+    vellori_log "configuring $dir/ (ASan, UBSan)"
+    CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DVELLORI_SANITIZE=ON >/dev/null || return 1
+    cmake --build "$dir" --parallel "$(nproc)" || return 1
+    mkdir -p "$logs"
+    local asan=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1
+    asan+=:check_initialization_order=1:log_path=$logs/asan
+    ASAN_OPTIONS=$asan \
+        LSAN_OPTIONS=suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$logs/ubsan \
+        ctest --test-dir "$dir" --output-on-failure --no-tests=error --timeout 600 \
+        -LE nocompositor || status=1
+    for report in "$logs"/*; do
+        [[ -e $report ]] || continue
+        echo "--- $report" >&2
+        cat "$report" >&2
+        status=1
+    done
+    return $status
+}
+step "tests built with ASan and UBSan" sanitized_suite
+
+# Each fuzz target for a bounded time, on a scratch copy of its committed seeds;
+# a crash, a broken check or a leak fails the step.
+fuzz_targets() {
+    local dir=build-fuzz status=0 target max_len work runs dict
+    vellori_log "configuring $dir/ (libFuzzer)"
+    CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DVELLORI_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null || return 1
+    cmake --build "$dir" --parallel "$(nproc)" --target fuzz || return 1
+    for target in colorcodec:64 settingsreads:512 functionnumber:256 letters:256; do
+        max_len=${target#*:} target=${target%:*}
+        work=$scratch/fuzz/$target
+        mkdir -p "$work/corpus" "$work/artifacts"
+        cp tests/fuzz/corpus/"$target"/* "$work/corpus/"
+        dict=()
+        [[ ! -f tests/fuzz/$target.dict ]] || dict=(-dict="tests/fuzz/$target.dict")
+        if UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 "$dir/tests/fuzz/fuzz_$target" \
+            -max_total_time=20 -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
+            -print_final_stats=1 -artifact_prefix="$work/artifacts/" "${dict[@]}" \
+            "$work/corpus" >"$work/log" 2>&1; then
+            runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
+            vellori_log "fuzz_$target: $runs executions, nothing found"
+        else
+            echo "fuzz_$target failed:" >&2
+            tail -n 60 "$work/log" >&2
+            status=1
+        fi
+    done
+    return $status
+}
+step "fuzz targets" fuzz_targets
+
 # The compositor is stopped for the last step, so it must stay the last.
 step "tests with a compositor" \
     ctest --test-dir build --output-on-failure --no-tests=error --timeout 300 -LE nocompositor
