@@ -176,7 +176,9 @@ fuzz_targets() {
         cp tests/fuzz/corpus/"$target"/* "$work/corpus/"
         dict=()
         [[ ! -f tests/fuzz/$target.dict ]] || dict=(-dict="tests/fuzz/$target.dict")
-        if UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 "$dir/tests/fuzz/fuzz_$target" \
+        # TMPDIR: a target's own scratch files go with ours, even after a crash.
+        if TMPDIR=$work UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+            "$dir/tests/fuzz/fuzz_$target" \
             -max_total_time=20 -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
             -print_final_stats=1 -artifact_prefix="$work/artifacts/" "${dict[@]}" \
             "$work/corpus" >"$work/log" 2>&1; then
