@@ -135,22 +135,18 @@ step() {
 
 # The suite once more, built with ASan and UBSan by clang (GCC's separate UBSan
 # runtime ignores log_path). Reports go to files, so those of the programs the
-# tests start count too, even when the test passes. The tests labelled
-# nocompositor need the compositor gone and run only in the last step.
-sanitized_suite() {
-    local dir=build-asan logs=$scratch/sanitizers status=0 report
-    vellori_log "configuring $dir/ (ASan, UBSan)"
-    CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DVELLORI_SANITIZE=ON >/dev/null || return 1
-    cmake --build "$dir" --parallel "$(nproc)" || return 1
+# tests start count too, even when the test passes.
+sanitized_ctest() { # NAME CTEST-ARGS...
+    local logs=$scratch/sanitizers/$1 status=0 report
+    shift
     mkdir -p "$logs"
     local asan=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1
     asan+=:check_initialization_order=1:log_path=$logs/asan
     ASAN_OPTIONS=$asan \
         LSAN_OPTIONS=suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$logs/ubsan \
-        ctest --test-dir "$dir" --output-on-failure --no-tests=error --timeout 600 \
-        -LE nocompositor || status=1
+        ctest --test-dir build-asan --output-on-failure --no-tests=error --timeout 600 \
+        "$@" || status=1
     for report in "$logs"/*; do
         [[ -e $report ]] || continue
         echo "--- $report" >&2
@@ -158,6 +154,14 @@ sanitized_suite() {
         status=1
     done
     return $status
+}
+sanitized_suite() {
+    vellori_log "configuring build-asan/ (ASan, UBSan)"
+    CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DVELLORI_SANITIZE=ON >/dev/null || return 1
+    cmake --build build-asan --parallel "$(nproc)" || return 1
+    # The tests labelled nocompositor need the compositor gone; they run at the end.
+    sanitized_ctest with-compositor -LE nocompositor
 }
 step "tests built with ASan and UBSan" sanitized_suite
 
@@ -205,6 +209,8 @@ wait "${pids[xcompmgr_index]}" 2>/dev/null || true
 unset "pids[xcompmgr_index]"
 pids=("${pids[@]}")
 vellori_log "xcompmgr stopped"
+step "tests without a compositor, built with ASan and UBSan" \
+    sanitized_ctest without-compositor -L nocompositor
 
 if ((${#failed[@]})); then
     vellori_log "failed so far: ${failed[*]}"
