@@ -81,15 +81,20 @@ void AppDelegate::installHotKeyHandler()
     m_hotKeyHandlerInstalled = true;
 }
 
+void AppDelegate::releaseHotKeys()
+{
+    if (m_screenshotHotKey)
+        m_platform.hotKeys->unregisterHotKey(HotKeyIDs::screenshot);
+    m_screenshotHotKey = false;
+    if (m_markerHotKey)
+        m_platform.hotKeys->unregisterHotKey(HotKeyIDs::pen);
+    m_markerHotKey = false;
+}
+
 void AppDelegate::applyHotKeys()
 {
     HotKeyBackend& hotKeys = *m_platform.hotKeys;
-    if (m_screenshotHotKey)
-        hotKeys.unregisterHotKey(HotKeyIDs::screenshot);
-    m_screenshotHotKey = false;
-    if (m_markerHotKey)
-        hotKeys.unregisterHotKey(HotKeyIDs::pen);
-    m_markerHotKey = false;
+    releaseHotKeys();
     m_screenshotHotKey = hotKeys.registerHotKey(
         HotKeyIDs::screenshot,
         functionKeyCode(m_settings.value(SettingsKeys::screenshotFunctionKey,
@@ -107,12 +112,7 @@ void AppDelegate::applyHotKeys()
 
 void AppDelegate::applicationWillTerminate()
 {
-    if (m_screenshotHotKey)
-        m_platform.hotKeys->unregisterHotKey(HotKeyIDs::screenshot);
-    m_screenshotHotKey = false;
-    if (m_markerHotKey)
-        m_platform.hotKeys->unregisterHotKey(HotKeyIDs::pen);
-    m_markerHotKey = false;
+    releaseHotKeys();
     if (m_hotKeyHandlerInstalled)
         m_platform.hotKeys->onPressed = nullptr;
     m_hotKeyHandlerInstalled = false;

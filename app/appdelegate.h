@@ -65,6 +65,8 @@ public:
 
 private:
     void installHotKeyHandler();
+    // Screenshot key first, then the pen key.
+    void releaseHotKeys();
     void buildStatusItem();
     void buildControlWindow();
     void showStatusMessage(const QString& message);
