@@ -1,193 +1,117 @@
 #include "settings/colorcodec.h"
 #include "settings/settingsstore.h"
+#include "testsupport.h"
 
-#include <QSettings>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <cmath>
 #include <limits>
 
-namespace
-{
-
-// Writes straight into the settings file, as a hand edit or an older version would.
-void storeRaw(const QString& key, const QVariant& value)
-{
-    QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori");
-    raw.setValue(key, value);
-    raw.sync();
-}
-
-} // namespace
+using namespace SettingsKeys;
 
 class TestSettingsStore : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QStandardPaths::setTestModeEnabled(true);
-        const QString file =
-            QSettings(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori")
-                .fileName();
-        QVERIFY2(file.contains(".qttest"), qPrintable(file));
-    }
+    void initTestCase() { QVERIFY(TestSupport::isolateSettings()); }
+    void init() { TestSupport::clearSettings(); }
 
-    void init()
+    // The key picks the typed read: function key, pen letter, colour or width.
+    void read_data()
     {
-        QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori");
-        raw.clear();
-        raw.sync();
-    }
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("stored"); // invalid: absent
+        QTest::addColumn<QVariant>("expected");
+        const QString number = markerFunctionKey, letter = blueKey, color = redColor;
+        const QVariant absent, red = SettingsDefaults::systemRed;
+        QTest::newRow("int absent") << number << absent << QVariant(8);
+        QTest::newRow("int") << number << QVariant(5) << QVariant(5);
+        QTest::newRow("int zero is not the default") << number << QVariant(0) << QVariant(0);
+        QTest::newRow("int negative") << number << QVariant(-1) << QVariant(-1);
+        QTest::newRow("int from text") << number << QVariant("12") << QVariant(12);
+        QTest::newRow("int fraction truncates") << number << QVariant(7.9) << QVariant(7);
+        QTest::newRow("int words") << number << QVariant("abc") << QVariant(0);
+        QTest::newRow("int empty text") << number << QVariant("") << QVariant(0);
+        QTest::newRow("int bytes") << number << QVariant(QByteArray("\x01")) << QVariant(0);
+        QTest::newRow("int list") << number << QVariant(QStringList{"1", "2"}) << QVariant(0);
+        QTest::newRow("int huge") << number << QVariant("1e300") << QVariant(0);
 
-    void emptyStoreGivesDefaults()
-    {
-        SettingsStore s;
-        QCOMPARE(s.value(SettingsKeys::markerFunctionKey, 8), 8);
-        QCOMPARE(s.value(SettingsKeys::screenshotFunctionKey, 9), 9);
-        QCOMPARE(s.string(SettingsKeys::redKey, "q"), QString("q"));
-        QCOMPARE(s.color(SettingsKeys::redColor, SettingsDefaults::systemRed),
-                 SettingsDefaults::systemRed);
-        QCOMPARE(s.positiveDouble(SettingsKeys::lineWidth, 4.0), 4.0);
-    }
+        const double inf = std::numeric_limits<double>::infinity();
+        QTest::newRow("width absent") << lineWidth << absent << QVariant(4.0);
+        QTest::newRow("width 2.5 kept") << lineWidth << QVariant(2.5) << QVariant(2.5);
+        QTest::newRow("width from text") << lineWidth << QVariant("7.25") << QVariant(7.25);
+        QTest::newRow("width zero") << lineWidth << QVariant(0.0) << QVariant(4.0);
+        QTest::newRow("width negative") << lineWidth << QVariant(-3.0) << QVariant(4.0);
+        QTest::newRow("width nan") << lineWidth << QVariant(std::nan("")) << QVariant(4.0);
+        QTest::newRow("width infinity") << lineWidth << QVariant(inf) << QVariant(4.0);
+        QTest::newRow("width words") << lineWidth << QVariant("wide") << QVariant(4.0);
+        QTest::newRow("width bytes") << lineWidth << QVariant(QByteArray("4")) << QVariant(4.0);
 
-    void integerRead_data()
-    {
-        QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<qint64>("expected");
-        QTest::newRow("int") << QVariant(5) << qint64(5);
-        QTest::newRow("zero is not the default") << QVariant(0) << qint64(0);
-        QTest::newRow("thirteen kept") << QVariant(13) << qint64(13);
-        QTest::newRow("negative") << QVariant(-1) << qint64(-1);
-        QTest::newRow("numeric text") << QVariant(QString("12")) << qint64(12);
-        QTest::newRow("fraction truncates") << QVariant(7.9) << qint64(7);
-        QTest::newRow("words read 0") << QVariant(QString("abc")) << qint64(0);
-        QTest::newRow("empty text reads 0") << QVariant(QString()) << qint64(0);
-        QTest::newRow("bytes read 0") << QVariant(QByteArray("\x01\x02")) << qint64(0);
-        QTest::newRow("list reads 0") << QVariant(QStringList{"1", "2"}) << qint64(0);
-        QTest::newRow("huge reads 0") << QVariant(QString("1e300")) << qint64(0);
-    }
+        QTest::newRow("letter absent") << letter << absent << QVariant("w");
+        QTest::newRow("letter upper case") << letter << QVariant("Q") << QVariant("Q");
+        QTest::newRow("letter blanks") << letter << QVariant(" q ") << QVariant(" q ");
+        QTest::newRow("letter several") << letter << QVariant("qq") << QVariant("qq");
+        QTest::newRow("letter empty") << letter << QVariant("") << QVariant("");
+        QTest::newRow("letter cjk") << letter << QVariant("笔") << QVariant("笔");
+        QTest::newRow("letter bytes") << letter << QVariant(QByteArray("x")) << QVariant("w");
+        QTest::newRow("letter list") << letter << QVariant(QStringList{"a"}) << QVariant("w");
 
-    void integerRead()
-    {
-        QFETCH(QVariant, stored);
-        QFETCH(qint64, expected);
-        storeRaw(SettingsKeys::markerFunctionKey, stored);
-        SettingsStore s;
-        QCOMPARE(s.value(SettingsKeys::markerFunctionKey, 8), expected);
-    }
-
-    void widthRead_data()
-    {
-        QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<double>("expected");
-        QTest::newRow("fraction kept unrounded") << QVariant(2.5) << 2.5;
-        QTest::newRow("text number") << QVariant(QString("7.25")) << 7.25;
-        QTest::newRow("zero") << QVariant(0.0) << 4.0;
-        QTest::newRow("negative") << QVariant(-3.0) << 4.0;
-        QTest::newRow("nan") << QVariant(std::nan("")) << 4.0;
-        QTest::newRow("infinity") << QVariant(std::numeric_limits<double>::infinity()) << 4.0;
-        QTest::newRow("words") << QVariant(QString("wide")) << 4.0;
-        QTest::newRow("bytes") << QVariant(QByteArray("4")) << 4.0;
-    }
-
-    void widthRead()
-    {
-        QFETCH(QVariant, stored);
-        QFETCH(double, expected);
-        storeRaw(SettingsKeys::lineWidth, stored);
-        SettingsStore s;
-        QCOMPARE(s.positiveDouble(SettingsKeys::lineWidth, 4.0), expected);
-    }
-
-    void stringRead_data()
-    {
-        QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("upper case kept") << QVariant(QString("Q")) << QString("Q");
-        QTest::newRow("blanks kept") << QVariant(QString(" q ")) << QString(" q ");
-        QTest::newRow("several letters kept") << QVariant(QString("qq")) << QString("qq");
-        QTest::newRow("empty kept") << QVariant(QString("")) << QString("");
-        QTest::newRow("cjk") << QVariant(QString("笔")) << QString("笔");
-        QTest::newRow("bytes fall back") << QVariant(QByteArray("x")) << QString("w");
-        QTest::newRow("list falls back") << QVariant(QStringList{"a", "b"}) << QString("w");
-    }
-
-    void stringRead()
-    {
-        QFETCH(QVariant, stored);
-        QFETCH(QString, expected);
-        storeRaw(SettingsKeys::blueKey, stored);
-        SettingsStore s;
-        QCOMPARE(s.string(SettingsKeys::blueKey, "w"), expected);
-    }
-
-    void colorRead_data()
-    {
-        QTest::addColumn<QVariant>("stored");
         const QByteArray good = ColorCodec::encode(QColor(10, 20, 30));
-        QByteArray wrongTag = good;
+        QByteArray wrongTag = good, wrongVersion = good;
         wrongTag[0] = 'X';
-        QByteArray wrongVersion = good;
         wrongVersion[4] = 2;
-        QTest::newRow("wrong tag") << QVariant(wrongTag);
-        QTest::newRow("wrong version") << QVariant(wrongVersion);
-        QTest::newRow("too short") << QVariant(good.left(good.size() - 1));
-        QTest::newRow("too long") << QVariant(good + "x");
-        QTest::newRow("empty bytes") << QVariant(QByteArray());
-        QTest::newRow("random bytes") << QVariant(QByteArray::fromHex("deadbeef00112233445566"));
-        QTest::newRow("text") << QVariant(QString("red"));
-        QTest::newRow("number") << QVariant(42);
+        const QByteArray random = QByteArray::fromHex("deadbeef00112233445566");
+        QTest::newRow("colour absent") << color << absent << red;
+        QTest::newRow("colour good") << color << QVariant(good) << QVariant(QColor(10, 20, 30));
+        QTest::newRow("colour wrong tag") << color << QVariant(wrongTag) << red;
+        QTest::newRow("colour wrong version") << color << QVariant(wrongVersion) << red;
+        QTest::newRow("colour too short") << color << QVariant(good.chopped(1)) << red;
+        QTest::newRow("colour too long") << color << QVariant(good + "x") << red;
+        QTest::newRow("colour empty") << color << QVariant(QByteArray()) << red;
+        QTest::newRow("colour random bytes") << color << QVariant(random) << red;
+        QTest::newRow("colour text") << color << QVariant("red") << red;
+        QTest::newRow("colour number") << color << QVariant(42) << red;
     }
 
-    void colorRead()
+    void read()
     {
+        QFETCH(QString, key);
         QFETCH(QVariant, stored);
-        storeRaw(SettingsKeys::redColor, stored);
-        SettingsStore s;
-        QCOMPARE(s.color(SettingsKeys::redColor, SettingsDefaults::systemRed),
-                 SettingsDefaults::systemRed);
+        QFETCH(QVariant, expected);
+        TestSupport::storeRaw(key, stored);
+        const SettingsStore s;
+        QVariant actual;
+        if (key == markerFunctionKey)
+            actual = s.value(key, 8);
+        else if (key == lineWidth)
+            actual = s.positiveDouble(key, 4.0);
+        else if (key == redColor)
+            actual = s.color(key, SettingsDefaults::systemRed);
+        else
+            actual = s.string(key, "w");
+        QCOMPARE(actual, expected);
     }
 
-    void colorRoundTrip_data()
+    // Each write is read back by a store made afterwards.
+    void writesReadBack()
     {
-        QTest::addColumn<QColor>("color");
-        QTest::newRow("system blue") << SettingsDefaults::systemBlue;
-        QTest::newRow("translucent") << QColor(1, 2, 3, 4);
-        QTest::newRow("16-bit components") << QColor::fromRgba64(65535, 1, 32768, 65534);
-        QTest::newRow("from hsv") << QColor::fromHsv(200, 100, 50);
-    }
-
-    void colorRoundTrip()
-    {
-        QFETCH(QColor, color);
-        SettingsStore().setColor(color, SettingsKeys::greenColor);
-        SettingsStore fresh;
-        QCOMPARE(fresh.color(SettingsKeys::greenColor, Qt::black), color.toRgb());
-    }
-
-    void invalidColorKeepsStoredValue()
-    {
-        SettingsStore s;
-        s.setColor(QColor(1, 2, 3), SettingsKeys::redColor);
-        s.setColor(QColor(), SettingsKeys::redColor);
-        QCOMPARE(s.color(SettingsKeys::redColor, Qt::black), QColor(1, 2, 3));
-    }
-
-    void writesPersistAcrossStores()
-    {
-        {
-            SettingsStore s;
-            s.setInteger(5, SettingsKeys::markerFunctionKey);
-            s.setString("é", SettingsKeys::redKey);
-            s.setDouble(8.0, SettingsKeys::lineWidth);
+        SettingsStore().setInteger(5, markerFunctionKey);
+        SettingsStore().setString("é", redKey);
+        SettingsStore().setDouble(8.0, lineWidth);
+        QCOMPARE(SettingsStore().value(markerFunctionKey, 8), 5);
+        QCOMPARE(SettingsStore().string(redKey, "q"), QString("é"));
+        QCOMPARE(SettingsStore().positiveDouble(lineWidth, 4.0), 8.0);
+        for (const QColor& c :
+             {SettingsDefaults::systemBlue, QColor(1, 2, 3, 4),
+              QColor::fromRgba64(65535, 1, 32768, 65534), QColor::fromHsv(200, 100, 50)}) {
+            SettingsStore().setColor(c, greenColor);
+            QCOMPARE(SettingsStore().color(greenColor, Qt::black), c.toRgb());
         }
-        SettingsStore s;
-        QCOMPARE(s.value(SettingsKeys::markerFunctionKey, 8), 5);
-        QCOMPARE(s.string(SettingsKeys::redKey, "q"), QString("é"));
-        QCOMPARE(s.positiveDouble(SettingsKeys::lineWidth, 4.0), 8.0);
+        // An invalid colour is not written: the last one stays.
+        SettingsStore().setColor(QColor(), greenColor);
+        QCOMPARE(SettingsStore().color(greenColor, Qt::black),
+                 QColor::fromHsv(200, 100, 50).toRgb());
     }
 };
 
