@@ -19,8 +19,7 @@ std::optional<QString> titleOf(const QString& text)
 
 QString messageOf(const std::variant<ValidSettings, QString>& result)
 {
-    const auto* message = std::get_if<QString>(&result);
-    return message ? *message : QString();
+    return std::holds_alternative<QString>(result) ? std::get<QString>(result) : QString();
 }
 
 } // namespace
@@ -34,21 +33,20 @@ private slots:
     {
         QTest::addColumn<QString>("title");
         QTest::addColumn<qint64>("number"); // -1 for none
-        QTest::newRow("F8") << "F8" << qint64(8);
-        QTest::newRow("F12") << "F12" << qint64(12);
-        QTest::newRow("F alone") << "F" << qint64(-1);
-        QTest::newRow("no title") << QString() << qint64(-1);
-        QTest::newRow("plus sign") << "F+7" << qint64(7);
-        QTest::newRow("minus sign") << "F-3" << qint64(-3);
-        QTest::newRow("sign alone") << "F-" << qint64(-1);
-        QTest::newRow("largest") << "F9223372036854775807" << qint64(9223372036854775807);
-        QTest::newRow("overflow") << "F9223372036854775808" << qint64(-1);
-        QTest::newRow("arabic digit") << "F\u0663" << qint64(-1);
-        QTest::newRow("inner space") << "F1 2" << qint64(-1);
-        QTest::newRow("trailing space") << "F8 " << qint64(-1);
-        QTest::newRow("surrogate pair first") << "\U0001F600"
-                                                 "7"
-                                              << qint64(7);
+        auto row = [](auto name, QString t, qint64 n) { QTest::newRow(name) << t << n; };
+        row("F8", "F8", 8);
+        row("F12", "F12", 12);
+        row("F alone", "F", -1);
+        row("no title", QString(), -1);
+        row("plus sign", "F+7", 7);
+        row("minus sign", "F-3", -3);
+        row("sign alone", "F-", -1);
+        row("largest", "F9223372036854775807", 9223372036854775807);
+        row("overflow", "F9223372036854775808", -1);
+        row("arabic digit", "F\u0663", -1);
+        row("inner space", "F1 2", -1);
+        row("trailing space", "F8 ", -1);
+        row("surrogate pair first", "\U0001F6007", 7);
     }
 
     void functionNumberOfTitle()
@@ -63,32 +61,23 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("stored"); // null when refused
-        QTest::newRow("blanks around") << " \tq\r\n"
-                                       << "q";
-        QTest::newRow("ideographic space") << "\u3000q\u3000"
-                                           << "q";
-        QTest::newRow("no-break space") << "\u00A0q\u00A0"
-                                        << "q";
-        QTest::newRow("line separators") << "\u2028q\u0085\u2029"
-                                         << "q";
-        QTest::newRow("upper case") << "Q"
-                                    << "q";
-        QTest::newRow("é precomposed") << "\u00C9"
-                                       << "\u00E9";
-        QTest::newRow("é decomposed") << "E\u0301 "
-                                      << "e\u0301";
-        QTest::newRow("CJK") << "笔"
-                             << "笔";
-        QTest::newRow("roman numeral twelve") << "\u216B"
-                                              << "\u217B";
-        QTest::newRow("ypogegrammeni") << "\u0345"
-                                       << "\u0345";
-        QTest::newRow("empty") << "" << QString();
-        QTest::newRow("two letters") << "qq" << QString();
-        QTest::newRow("digit") << "1" << QString();
-        QTest::newRow("question mark") << "?" << QString();
-        QTest::newRow("space") << " " << QString();
-        QTest::newRow("emoji") << "\U0001F600" << QString();
+        auto row = [](auto name, QString in, QString out) { QTest::newRow(name) << in << out; };
+        row("blanks around", " \tq\r\n", "q");
+        row("ideographic space", "\u3000q\u3000", "q");
+        row("no-break space", "\u00A0q\u00A0", "q");
+        row("line separators", "\u2028q\u0085\u2029", "q");
+        row("upper case", "Q", "q");
+        row("é precomposed", "\u00C9", "\u00E9");
+        row("é decomposed", "E\u0301 ", "e\u0301");
+        row("CJK", "笔", "笔");
+        row("roman numeral twelve", "\u216B", "\u217B");
+        row("ypogegrammeni", "\u0345", "\u0345");
+        row("empty", "", QString());
+        row("two letters", "qq", QString());
+        row("digit", "1", QString());
+        row("question mark", "?", QString());
+        row("space", " ", QString());
+        row("emoji", "\U0001F600", QString());
     }
 
     void letter()
@@ -107,24 +96,19 @@ private slots:
         QTest::addColumn<QString>("screenshot");
         QTest::addColumn<QStringList>("letters");
         QTest::addColumn<QString>("message");
+        const auto row = [](const char* name, const QString& marker, const QString& screenshot,
+                            const QStringList& letters, const QString& message) {
+            QTest::newRow(name) << marker << screenshot << letters << message;
+        };
         const QStringList good{"q", "w", "e", "z", "c"};
-        QTest::newRow("no marker key") << QString() << "F9" << good << sameKey;
-        QTest::newRow("no screenshot number") << "F8"
-                                              << "F" << good << sameKey;
-        QTest::newRow("same key before letters")
-            << "F8"
-            << "F8" << QStringList{"", "w", "e", "z", "c"} << sameKey;
-        QTest::newRow("non-letter before duplicate")
-            << "F8"
-            << "F9" << QStringList{"q", "q", "e", "z", "?"} << notALetter;
-        QTest::newRow("duplicate after lower-casing")
-            << "F8"
-            << "F9" << QStringList{"q", "w", "e", "z", "Q"} << repeated;
-        QTest::newRow("duplicate in two spellings")
-            << "F8"
-            << "F9" << QStringList{"\u00E9", "w", "e", "z", "e\u0301"} << repeated;
-        QTest::newRow("accepted") << "F1"
-                                  << "F12" << good << QString();
+        row("no marker key", QString(), "F9", good, sameKey);
+        row("no screenshot number", "F8", "F", good, sameKey);
+        row("same key before letters", "F8", "F8", {"", "w", "e", "z", "c"}, sameKey);
+        row("non-letter before duplicate", "F8", "F9", {"q", "q", "e", "z", "?"}, notALetter);
+        row("duplicate after lower-casing", "F8", "F9", {"q", "w", "e", "z", "Q"}, repeated);
+        row("duplicate in two spellings", "F8", "F9", {"\u00E9", "w", "e", "z", "e\u0301"},
+            repeated);
+        row("accepted", "F1", "F12", good, QString());
     }
 
     void firstFailureWins()
@@ -136,24 +120,6 @@ private slots:
         const auto result = validate({titleOf(marker), titleOf(screenshot), letters[0], letters[1],
                                       letters[2], letters[3], letters[4]});
         QCOMPARE(messageOf(result), message);
-    }
-
-    void widthRounding_data()
-    {
-        QTest::addColumn<double>("width");
-        QTest::addColumn<double>("rounded");
-        QTest::newRow("half up") << 7.5 << 8.0;
-        QTest::newRow("just below half") << 7.49 << 7.0;
-        QTest::newRow("small fraction") << 1.2 << 1.0;
-        QTest::newRow("whole") << 16.0 << 16.0;
-        QTest::newRow("even half goes up too") << 2.5 << 3.0;
-    }
-
-    void widthRounding()
-    {
-        QFETCH(double, width);
-        QFETCH(double, rounded);
-        QCOMPARE(roundedWidth(width), rounded);
     }
 };
 
