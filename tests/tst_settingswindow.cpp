@@ -2,15 +2,14 @@
 #include "settings/colorswatch.h"
 #include "settings/settingsstore.h"
 #include "settings/settingswindowcontroller.h"
+#include "testsupport.h"
 
 #include <QColorDialog>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSettings>
 #include <QSlider>
-#include <QStandardPaths>
 #include <QTest>
 
 namespace
@@ -26,40 +25,43 @@ QVariantMap snapshot()
     return values;
 }
 
-class RecordingAlerts : public Alerts
-{
-public:
-    void showModal(const Alert&) override {}
-    void showSheet(QWidget* window, const Alert& alert) override { sheets.append({window, alert}); }
-
-    QList<std::pair<QWidget*, Alert>> sheets;
-};
-
-// A controller opened the way the application opens it.
-struct Fixture {
+// A controller opened the way the application opens it, with the sheets it shows.
+struct Fixture : Alerts {
     SettingsStore store;
-    RecordingAlerts alerts;
     int saves = 0;
-    SettingsWindowController c{store, alerts, [this] { ++saves; }};
+    SettingsWindowController c{store, *this, [this] { ++saves; }};
+    QList<std::pair<QWidget*, Alert>> sheets;
+    QList<QLineEdit*> fields{c.redKey(), c.blueKey(), c.greenKey(), c.eraserKey(), c.clearKey()};
 
     Fixture() { open(); }
+    void showModal(const Alert&) override {}
+    void showSheet(QWidget* window, const Alert& alert) override { sheets.append({window, alert}); }
     void open()
     {
         c.reload();
         c.window()->show();
+        c.window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(c.window()));
     }
-    QList<QLineEdit*> fields() const
+    void type(const QStringList& letters)
     {
-        return {c.redKey(), c.blueKey(), c.greenKey(), c.eraserKey(), c.clearKey()};
+        for (int i = 0; i < letters.size(); ++i)
+            fields[i]->setText(letters[i]);
     }
-    QStringList letters() const
+    // Both popups, the five letters, the three colours, the slider and its label.
+    QStringList shown() const
     {
-        QStringList texts;
-        for (const QLineEdit* field : fields())
-            texts.append(field->text());
-        return texts;
+        QStringList s{c.markerPopup()->currentText(), c.screenshotPopup()->currentText()};
+        for (const QLineEdit* field : fields)
+            s << field->text();
+        for (const ColorSwatch* swatch : {c.redSwatch(), c.blueSwatch(), c.greenSwatch()})
+            s << swatch->color().name();
+        return s << QString::number(c.widthSlider()->value()) << c.widthLabel()->text();
     }
 };
+
+const QStringList defaults{"F8", "F9",      "Q",       "W",       "E",   "Z",
+                           "C",  "#ff3b30", "#007aff", "#34c759", "400", "4 px"};
 
 } // namespace
 
@@ -68,61 +70,35 @@ class TestSettingsWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase() { QVERIFY(TestSupport::isolateSettings()); }
+    void init() { TestSupport::clearSettings(); }
 
-    void init()
-    {
-        QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori");
-        raw.clear();
-        raw.sync();
-    }
-
-    void firstOpeningShowsDefaults()
+    void everyOpeningShowsTheStore()
     {
         Fixture f;
-        QCOMPARE(f.c.markerPopup()->currentText(), QString("F8"));
-        QCOMPARE(f.c.screenshotPopup()->currentText(), QString("F9"));
-        QCOMPARE(f.letters(), QStringList({"Q", "W", "E", "Z", "C"}));
-        QCOMPARE(f.c.redSwatch()->color(), SettingsDefaults::systemRed);
-        QCOMPARE(f.c.blueSwatch()->color(), SettingsDefaults::systemBlue);
-        QCOMPARE(f.c.greenSwatch()->color(), SettingsDefaults::systemGreen);
-        QCOMPARE(f.c.widthSlider()->value(), 400);
-        QCOMPARE(f.c.widthLabel()->text(), QString("4 px"));
-    }
+        QCOMPARE(f.shown(), defaults);
+        f.c.markerPopup()->setCurrentIndex(0);
+        f.type({"m"});
+        f.c.redSwatch()->setColor(Qt::black);
+        f.c.widthSlider()->setValue(1200);
+        f.c.cancelButton()->click();
+        QVERIFY(!f.c.window()->isVisible());
+        QVERIFY(snapshot().isEmpty());
+        f.open();
+        QCOMPARE(f.shown(), defaults);
 
-    void storedMarkerKeyOutsideF1ToF12SelectsNothing()
-    {
-        SettingsStore().setInteger(13, SettingsKeys::markerFunctionKey);
-        Fixture f;
+        f.store.setInteger(13, SettingsKeys::markerFunctionKey);
+        f.store.setDouble(2.5, SettingsKeys::lineWidth);
+        f.open();
         QCOMPARE(f.c.markerPopup()->currentIndex(), -1);
-    }
-
-    void width_data()
-    {
-        QTest::addColumn<double>("stored"); // 0 stores nothing
-        QTest::addColumn<int>("moveTo");    // -1 leaves the slider as reloaded
-        QTest::addColumn<int>("slider");
-        QTest::addColumn<QString>("label");
-        QTest::newRow("stored half kept unrounded") << 2.5 << -1 << 250 << "3 px";
-        QTest::newRow("stored 0 falls back") << 0.0 << -1 << 400 << "4 px";
-        QTest::newRow("stored above the range") << 1e300 << -1 << 1600 << "16 px";
-        QTest::newRow("moved to 7.5") << 0.0 << 750 << 750 << "8 px";
-        QTest::newRow("moved to 7.49") << 0.0 << 749 << 749 << "7 px";
-    }
-
-    void width()
-    {
-        QFETCH(double, stored);
-        QFETCH(int, moveTo);
-        QFETCH(int, slider);
-        QFETCH(QString, label);
-        if (stored != 0)
-            SettingsStore().setDouble(stored, SettingsKeys::lineWidth);
-        Fixture f;
-        if (moveTo >= 0)
-            f.c.widthSlider()->setValue(moveTo);
-        QCOMPARE(f.c.widthSlider()->value(), slider);
-        QCOMPARE(f.c.widthLabel()->text(), label);
+        QCOMPARE(f.c.widthSlider()->value(), 250);
+        QCOMPARE(f.c.widthLabel()->text(), QString("3 px"));
+        f.c.widthSlider()->setValue(749);
+        QCOMPARE(f.c.widthLabel()->text(), QString("7 px"));
+        // Clamped before it reaches the slider's int.
+        f.store.setDouble(1e300, SettingsKeys::lineWidth);
+        f.open();
+        QCOMPARE(f.c.widthSlider()->value(), 1600);
     }
 
     void refusedSave_data()
@@ -130,40 +106,36 @@ private slots:
         QTest::addColumn<int>("screenshotIndex");
         QTest::addColumn<QStringList>("letters");
         QTest::addColumn<QString>("message");
+        const auto row = [](auto name, int index, QStringList letters, QString message) {
+            QTest::newRow(name) << index << letters << message;
+        };
         const QStringList good{"Q", "W", "E", "Z", "C"};
-        QTest::newRow("same F key") << 7 << good << "画笔和截图不能使用同一个 F 键。";
-        QTest::newRow("no F key selected") << -1 << good << "画笔和截图不能使用同一个 F 键。";
-        QTest::newRow("not a letter")
-            << 8 << QStringList{"Q", "W", "12", "Z", "C"} << "画笔内部快捷键必须是单个字母。";
-        QTest::newRow("repeated") << 8 << QStringList{"Q", "W", "E", "q ", "C"}
-                                  << "画笔内部快捷键不能重复。";
+        row("same F key", 7, good, "画笔和截图不能使用同一个 F 键。");
+        row("no F key selected", -1, good, "画笔和截图不能使用同一个 F 键。");
+        row("not a letter", 8, {"Q", "W", "12", "Z", "C"}, "画笔内部快捷键必须是单个字母。");
+        row("repeated", 8, {"Q", "W", "E", "q ", "C"}, "画笔内部快捷键不能重复。");
     }
 
     void refusedSave()
     {
         QFETCH(int, screenshotIndex);
         QFETCH(QStringList, letters);
-        QFETCH(QString, message);
         Fixture f;
-        f.store.setInteger(5, SettingsKeys::markerFunctionKey);
-        const QVariantMap before = snapshot();
         f.c.screenshotPopup()->setCurrentIndex(screenshotIndex);
-        for (int i = 0; i < letters.size(); ++i)
-            f.fields()[i]->setText(letters[i]);
+        f.type(letters);
         f.c.widthSlider()->setValue(750);
+        const QStringList typed = f.shown();
 
-        f.c.saveButton()->click();
+        QTest::keyClick(f.c.eraserKey(), Qt::Key_Enter, Qt::KeypadModifier);
 
-        QCOMPARE(f.alerts.sheets.size(), 1);
-        QCOMPARE(f.alerts.sheets[0].first, f.c.window());
-        QCOMPARE(f.alerts.sheets[0].second.messageText, QString("设置无法保存"));
-        QCOMPARE(f.alerts.sheets[0].second.informativeText, message);
-        QCOMPARE(snapshot(), before);
+        QCOMPARE(f.sheets.size(), 1);
+        QCOMPARE(f.sheets[0].first, f.c.window());
+        QCOMPARE(f.sheets[0].second.messageText, QString("设置无法保存"));
+        QTEST(f.sheets[0].second.informativeText, "message");
+        QVERIFY(snapshot().isEmpty());
         QCOMPARE(f.saves, 0);
         QVERIFY(f.c.window()->isVisible());
-        QCOMPARE(f.letters(), letters);
-        QCOMPARE(f.c.screenshotPopup()->currentIndex(), screenshotIndex);
-        QCOMPARE(f.c.widthSlider()->value(), 750);
+        QCOMPARE(f.shown(), typed);
     }
 
     void successfulSaveWritesEverything()
@@ -171,105 +143,33 @@ private slots:
         Fixture f;
         f.c.markerPopup()->setCurrentIndex(2);
         f.c.screenshotPopup()->setCurrentIndex(10);
-        const QStringList typed{" A ", "b", "\u00C9", "X", "\u3000k"};
-        for (int i = 0; i < typed.size(); ++i)
-            f.fields()[i]->setText(typed[i]);
-        f.c.redSwatch()->setColor(Qt::darkRed);
+        f.type({" A ", "b", "\u00C9", "X", "\u3000k"});
+        // Picked the way the user picks it; the click must not wait for the dialog.
+        f.c.redSwatch()->click();
+        f.c.redSwatch()->dialog()->setCurrentColor(Qt::darkRed);
+        f.c.redSwatch()->dialog()->accept();
         f.c.blueSwatch()->setColor(Qt::cyan);
         f.c.greenSwatch()->setColor(Qt::yellow);
         f.c.widthSlider()->setValue(750);
+        QCOMPARE(f.c.widthLabel()->text(), QString("8 px"));
         // The application re-reads the store from onSave, so everything must be there by then.
-        QVariantMap seenBySave;
-        f.c.onSave = [&] {
-            ++f.saves;
-            seenBySave = snapshot();
-        };
+        QList<QVariantMap> seenBySave;
+        f.c.onSave = [&] { seenBySave << snapshot(); };
 
-        f.c.saveSettings();
+        QTest::keyClick(f.c.eraserKey(), Qt::Key_Return);
 
-        QCOMPARE(f.saves, 1);
-        QVERIFY(f.alerts.sheets.isEmpty());
+        QCOMPARE(seenBySave.size(), 1);
+        QCOMPARE(seenBySave[0].size(), 11);
+        QCOMPARE(seenBySave[0], snapshot());
+        QVERIFY(f.sheets.isEmpty());
         QVERIFY(!f.c.window()->isVisible());
-        QCOMPARE(seenBySave.size(), 11);
-        QCOMPARE(seenBySave, snapshot());
-        SettingsStore& s = f.store;
-        QCOMPARE(s.value(SettingsKeys::markerFunctionKey, 0), 3);
-        QCOMPARE(s.value(SettingsKeys::screenshotFunctionKey, 0), 11);
-        QCOMPARE(s.string(SettingsKeys::redKey, {}), QString("a"));
-        QCOMPARE(s.string(SettingsKeys::greenKey, {}), QString("\u00E9"));
-        QCOMPARE(s.string(SettingsKeys::clearKey, {}), QString("k"));
-        QCOMPARE(s.positiveDouble(SettingsKeys::lineWidth, 0), 8.0);
+        // Stored in lower case; the form shows letters in upper case.
+        QCOMPARE(f.store.string(SettingsKeys::redKey, {}), QString("a"));
         // Read back through the form: each control is paired with its own key.
         f.open();
-        QCOMPARE(f.c.markerPopup()->currentText(), QString("F3"));
-        QCOMPARE(f.c.screenshotPopup()->currentText(), QString("F11"));
-        QCOMPARE(f.letters(), QStringList({"A", "B", "\u00C9", "X", "K"}));
-        QCOMPARE(f.c.redSwatch()->color(), QColor(Qt::darkRed));
-        QCOMPARE(f.c.blueSwatch()->color(), QColor(Qt::cyan));
-        QCOMPARE(f.c.greenSwatch()->color(), QColor(Qt::yellow));
-        QCOMPARE(f.c.widthSlider()->value(), 800);
-    }
-
-    void cancelThenReloadDiscardsEdits()
-    {
-        Fixture f;
-        f.c.markerPopup()->setCurrentIndex(0);
-        f.c.redKey()->setText("m");
-        f.c.redSwatch()->setColor(Qt::black);
-        f.c.widthSlider()->setValue(1200);
-
-        f.c.cancelButton()->click();
-        QVERIFY(!f.c.window()->isVisible());
-        QVERIFY(snapshot().isEmpty());
-
-        f.open();
-        QCOMPARE(f.c.markerPopup()->currentText(), QString("F8"));
-        QCOMPARE(f.c.redKey()->text(), QString("Q"));
-        QCOMPARE(f.c.redSwatch()->color(), SettingsDefaults::systemRed);
-        QCOMPARE(f.c.widthLabel()->text(), QString("4 px"));
-    }
-
-    void returnInLetterFieldSaves_data()
-    {
-        QTest::addColumn<Qt::Key>("key");
-        QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
-        QTest::newRow("return") << Qt::Key_Return << Qt::KeyboardModifiers();
-        QTest::newRow("keypad enter") << Qt::Key_Enter << Qt::KeyboardModifiers(Qt::KeypadModifier);
-    }
-
-    void returnInLetterFieldSaves()
-    {
-        QFETCH(Qt::Key, key);
-        QFETCH(Qt::KeyboardModifiers, modifiers);
-        Fixture f;
-        f.c.window()->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(f.c.window()));
-        f.c.eraserKey()->setFocus();
-        f.c.eraserKey()->setText("v");
-
-        QTest::keyClick(f.c.eraserKey(), key, modifiers);
-
-        QCOMPARE(f.saves, 1);
-        QVERIFY(!f.c.window()->isVisible());
-        QCOMPARE(f.store.string(SettingsKeys::eraserKey, {}), QString("v"));
-    }
-
-    void swatchPicksWithoutBlocking()
-    {
-        Fixture f;
-        ColorSwatch* swatch = f.c.greenSwatch();
-        swatch->click();
-        QColorDialog* dialog = swatch->dialog();
-        QVERIFY(dialog && dialog->isVisible());
-        QCOMPARE(dialog->currentColor(), SettingsDefaults::systemGreen);
-        dialog->setCurrentColor(QColor(10, 20, 30));
-        dialog->accept();
-        QCOMPARE(swatch->color(), QColor(10, 20, 30));
-
-        swatch->click();
-        dialog->setCurrentColor(Qt::white);
-        dialog->reject();
-        QCOMPARE(swatch->color(), QColor(10, 20, 30));
+        const QStringList saved{"F3", "F11",     "A",       "B",       "\u00C9", "X",
+                                "K",  "#800000", "#00ffff", "#ffff00", "800",    "8 px"};
+        QCOMPARE(f.shown(), saved);
     }
 };
 
