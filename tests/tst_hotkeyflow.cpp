@@ -1,96 +1,39 @@
 #include "app/appdelegate.h"
-#include "hotkeys/hotkeybackend.h"
+#include "fakeplatform.h"
 #include "overlay/overlaymanager.h"
 #include "screenshot/selectionmanager.h"
+#include "testsupport.h"
 
 #include <QMenu>
-#include <QSettings>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace
-{
-
-// Records what the program asks of the system, in order; refuses the codes it is told to.
-class FakeHotKeys : public HotKeyBackend
-{
-public:
-    QStringList calls;
-    QList<quint32> refused;
-    bool registerHotKey(EventHotKeyID id, quint32 code) override
-    {
-        calls << QStringLiteral("register %1 %2").arg(id.id).arg(code);
-        return id.signature == HotKeyIDs::signature && !refused.contains(code);
-    }
-    void unregisterHotKey(EventHotKeyID id) override
-    {
-        calls << QStringLiteral("unregister %1").arg(id.id);
-    }
-};
-
-class QuietAlerts : public Alerts
-{
-public:
-    void showModal(const Alert&) override {}
-    void showSheet(QWidget*, const Alert&) override {}
-};
-
-class NoCapture : public ScreenCapturer
-{
-public:
-    std::optional<quint32> displayID(const QScreen*) const override { return 1; }
-    bool compositing() const override { return true; }
-    CaptureResult capture(const QScreen*, const QRectF&) override { return {{}, "none"}; }
-};
-
-class Silence : public CaptureSound
-{
-public:
-    void play() override {}
-};
-
-} // namespace
 
 class TestHotKeyFlow : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir m_home;
-    FakeHotKeys* m_hotKeys = nullptr;
-    std::unique_ptr<AppDelegate> m_delegate;
+    Fake::Desktop m_fake;
+    std::unique_ptr<AppDelegate> m_app;
 
-    void launch()
-    {
-        Platform platform;
-        platform.alerts = std::make_unique<QuietAlerts>();
-        platform.permission = std::make_unique<GrantedCapturePermission>();
-        platform.capturer = std::make_unique<NoCapture>();
-        platform.sound = std::make_unique<Silence>();
-        auto hotKeys = std::make_unique<FakeHotKeys>();
-        m_hotKeys = hotKeys.get();
-        platform.hotKeys = std::move(hotKeys);
-        platform.openFolder = [](const QString&) {};
-        platform.clock = [] { return QDateTime::currentDateTime(); };
-        m_delegate = std::make_unique<AppDelegate>(std::move(platform));
-    }
+    QStringList& calls() { return m_fake.hotKeys->calls; }
 
 private slots:
     void initTestCase()
     {
         qputenv("HOME", m_home.path().toUtf8());
-        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(TestSupport::isolateSettings());
     }
 
     void init()
     {
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori").clear();
-        launch();
+        TestSupport::clearSettings();
+        m_app = std::make_unique<AppDelegate>(m_fake.platform());
     }
 
     void cleanup()
     {
-        m_delegate.reset();
+        m_app.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
@@ -98,7 +41,7 @@ private slots:
     {
         QTest::addColumn<QVariant>("screenshotKey");
         QTest::addColumn<QVariant>("markerKey");
-        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<QStringList>("expected");
         QTest::newRow("defaults") << QVariant() << QVariant()
                                   << QStringList{"register 1 101", "register 2 100"};
         QTest::newRow("F1 and F12")
@@ -113,73 +56,58 @@ private slots:
     {
         QFETCH(QVariant, screenshotKey);
         QFETCH(QVariant, markerKey);
-        QFETCH(QStringList, calls);
-        QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori");
-        if (screenshotKey.isValid())
-            raw.setValue("screenshotFunctionKey", screenshotKey);
-        if (markerKey.isValid())
-            raw.setValue("markerFunctionKey", markerKey);
-        raw.sync();
-        m_delegate->applicationDidFinishLaunching();
-        QCOMPARE(m_hotKeys->calls, calls);
+        QFETCH(QStringList, expected);
+        TestSupport::storeRaw("screenshotFunctionKey", screenshotKey);
+        TestSupport::storeRaw("markerFunctionKey", markerKey);
+        m_app->applicationDidFinishLaunching();
+        QCOMPARE(calls(), expected);
+        QTest::qWait(20); // no refusal to report
+        QCOMPARE(m_app->statusLine().text(), QString("已启动"));
         // Re-applying lets go of both first, screenshot key first.
-        m_hotKeys->calls.clear();
-        m_delegate->applyHotKeys();
-        QCOMPARE(m_hotKeys->calls, QStringList{"unregister 1"} << "unregister 2" << calls);
+        calls().clear();
+        m_app->applyHotKeys();
+        QCOMPARE(calls(), QStringList{"unregister 1"} << "unregister 2" << expected);
     }
 
     void refusalOutlivesTheCallersMessage()
     {
-        m_hotKeys->refused = {101};
-        m_delegate->applicationDidFinishLaunching();
-        QCOMPARE(m_delegate->statusLine().text(), QString("已启动"));
-        QTRY_COMPARE(m_delegate->statusLine().text(), QString("有快捷键被其他程序占用"));
-        QCOMPARE(m_delegate->statusLine().resetTimer().interval(), 5000);
-        QVERIFY(!m_delegate->hasScreenshotHotKey());
-        QVERIFY(m_delegate->hasMarkerHotKey());
-
-        // A refused key is not let go of; the one that worked is.
-        m_hotKeys->calls.clear();
-        m_delegate->applyHotKeys();
-        QCOMPARE(m_hotKeys->calls.first(), QString("unregister 2"));
+        m_fake.hotKeys->refused = {101};
+        m_app->applicationDidFinishLaunching();
+        QCOMPARE(m_app->statusLine().text(), QString("已启动"));
+        QTRY_COMPARE(m_app->statusLine().text(), QString("有快捷键被其他程序占用"));
+        QCOMPARE(m_app->statusLine().resetTimer().interval(), 5000);
+        QVERIFY(!m_app->hasScreenshotHotKey());
+        QVERIFY(m_app->hasMarkerHotKey());
+        // Only the key that was had is let go of.
+        calls().clear();
+        m_app->applyHotKeys();
+        QCOMPARE(calls().first(), QString("unregister 2"));
     }
 
-    void noRefusalNoMessage()
+    void pressesRunTheirActionsUntilTermination()
     {
-        m_delegate->applicationDidFinishLaunching();
-        QTest::qWait(20);
-        QCOMPARE(m_delegate->statusLine().text(), QString("已启动"));
-    }
-
-    void pressesRunTheirActions()
-    {
-        m_delegate->applicationDidFinishLaunching();
-        m_hotKeys->onPressed(HotKeyIDs::pen);
-        QVERIFY(m_delegate->overlayManager().isShowing());
-        m_hotKeys->onPressed(HotKeyIDs::pen);
-        QVERIFY(!m_delegate->overlayManager().isShowing());
-        m_hotKeys->onPressed(HotKeyIDs::screenshot);
-        QVERIFY(m_delegate->selectionManager());
-    }
-
-    void terminationReleasesScreenshotThenPen()
-    {
-        m_delegate->applicationDidFinishLaunching();
-        m_hotKeys->calls.clear();
-        m_delegate->applicationWillTerminate();
-        QCOMPARE(m_hotKeys->calls, (QStringList{"unregister 1", "unregister 2"}));
-        QVERIFY(!m_hotKeys->onPressed);
-        m_delegate->applicationWillTerminate();
-        QCOMPARE(m_hotKeys->calls.size(), 2);
+        m_app->applicationDidFinishLaunching();
+        m_fake.hotKeys->onPressed(HotKeyIDs::pen);
+        QVERIFY(m_app->overlayManager().isShowing());
+        m_fake.hotKeys->onPressed(HotKeyIDs::pen);
+        QVERIFY(!m_app->overlayManager().isShowing());
+        m_fake.hotKeys->onPressed(HotKeyIDs::screenshot);
+        QVERIFY(m_app->selectionManager());
+        // Screenshot key first, then the pen key and the handler; only once.
+        calls().clear();
+        m_app->applicationWillTerminate();
+        m_app->applicationWillTerminate();
+        QCOMPARE(calls(), (QStringList{"unregister 1", "unregister 2"}));
+        QVERIFY(!m_fake.hotKeys->onPressed);
     }
 
     void savedKeysShowInTheMenu()
     {
-        m_delegate->applicationDidFinishLaunching();
-        m_delegate->settings().setInteger(5, SettingsKeys::markerFunctionKey);
-        m_delegate->applyHotKeys();
-        QCOMPARE(m_hotKeys->calls.last(), QString("register 2 96"));
-        QCOMPARE(m_delegate->trayMenu()->actions().at(1)->text(), QString("开关全屏画笔    F5"));
+        m_app->applicationDidFinishLaunching();
+        m_app->settings().setInteger(5, SettingsKeys::markerFunctionKey);
+        m_app->applyHotKeys();
+        QCOMPARE(calls().last(), QString("register 2 96"));
+        QCOMPARE(m_app->trayMenu()->actions().at(1)->text(), QString("开关全屏画笔    F5"));
     }
 };
 

@@ -1,0 +1,96 @@
+#pragma once
+
+// A fake desktop for tests that drive AppDelegate: what the user would see or hear goes to one
+// log in order, and the hot keys record what the program asks of the system.
+
+#include "app/platform.h"
+#include "screenshot/capturegeometry.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace Fake
+{
+
+// Alerts as "alert:<message>|<details>", the sound as "sound".
+struct Recorder : Alerts, CaptureSound {
+    explicit Recorder(QStringList& log) : log(log) {}
+    void showModal(const Alert& a) override
+    {
+        log << "alert:" + a.messageText + "|" + a.informativeText;
+    }
+    void showSheet(QWidget*, const Alert& a) override { log << "sheet:" + a.messageText; }
+    void play() override { log << "sound"; }
+    QStringList& log;
+};
+
+struct Permission : CapturePermission {
+    bool granted = true, requestAnswer = false;
+    int requests = 0;
+    bool preflight() override { return granted; }
+    bool request() override
+    {
+        ++requests;
+        return requestAnswer;
+    }
+};
+
+// Identifiers 101, 102 … per screen; captures are dark cyan on the first screen, magenta after.
+struct Capturer : ScreenCapturer {
+    bool live = true, identifiers = true;
+    QString failure;
+    int captures = 0;
+    std::optional<quint32> displayID(const QScreen* screen) const override
+    {
+        const qsizetype i = QGuiApplication::screens().indexOf(screen);
+        return identifiers && i >= 0 ? std::optional<quint32>(101 + i) : std::nullopt;
+    }
+    bool compositing() const override { return live; }
+    CaptureResult capture(const QScreen* screen, const QRectF& rect) override
+    {
+        ++captures;
+        if (!failure.isEmpty())
+            return {{}, failure};
+        QImage image(nativeSize(rect.size(), screen->devicePixelRatio()), QImage::Format_RGB32);
+        image.fill(QGuiApplication::screens().indexOf(screen) ? Qt::magenta : Qt::darkCyan);
+        image.setDevicePixelRatio(screen->devicePixelRatio());
+        return {image, {}};
+    }
+};
+
+// Refuses the codes in refused.
+struct HotKeys : HotKeyBackend {
+    QStringList calls;
+    QList<quint32> refused;
+    bool registerHotKey(EventHotKeyID id, quint32 code) override
+    {
+        calls << QStringLiteral("register %1 %2").arg(id.id).arg(code);
+        return id.signature == HotKeyIDs::signature && !refused.contains(code);
+    }
+    void unregisterHotKey(EventHotKeyID id) override
+    {
+        calls << QString("unregister %1").arg(id.id);
+    }
+};
+
+// Must outlive the AppDelegate given platform()'s result.
+struct Desktop {
+    QStringList log; // what Recorder writes, and "open:<folder>"
+    QDateTime now{QDate(2025, 3, 4), QTime(9, 5, 7)};
+    Permission* permission = nullptr;
+    Capturer* capturer = nullptr;
+    HotKeys* hotKeys = nullptr;
+
+    Platform platform()
+    {
+        return {.alerts = std::make_unique<Recorder>(log),
+                .permission = std::unique_ptr<Permission>(permission = new Permission),
+                .capturer = std::unique_ptr<Capturer>(capturer = new Capturer),
+                .sound = std::make_unique<Recorder>(log),
+                .hotKeys = std::unique_ptr<HotKeys>(hotKeys = new HotKeys),
+                .openFolder = [this](const QString& folder) { log << "open:" + folder; },
+                .clock = [this] { return now; }};
+    }
+};
+
+} // namespace Fake
