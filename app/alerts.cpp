@@ -8,6 +8,7 @@ namespace
 
 void fill(QMessageBox& box, const Alert& alert)
 {
+    box.setWindowTitle(QStringLiteral("Vellori截图与红笔"));
     box.setText(alert.messageText);
     box.setInformativeText(alert.informativeText);
     box.addButton(QStringLiteral("好"), QMessageBox::AcceptRole);
