@@ -1,17 +1,37 @@
 #pragma once
 
 #include <QImage>
+#include <QPointer>
 #include <QRectF>
+#include <QScreen>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
-
-class QScreen;
+#include <vector>
 
 struct CaptureResult {
     QImage image;
     // Why the pixels could not be read, in words the user can act on; empty on success.
+    QString error;
+};
+
+// A whole screen as it showed, at its native density (devicePixelRatio set).
+struct ScreenStill {
+    QPointer<QScreen> screen;
+    quint32 displayID = 0;
+    QImage image;
+};
+
+struct StillsResult {
+    enum class Status {
+        Taken,   // one still per screen that has a display identifier
+        Refused, // the desktop or the user did not allow reading the screen
+        Failed,  // error says why
+    };
+    Status status = Status::Failed;
+    std::vector<ScreenStill> stills;
     QString error;
 };
 
@@ -34,6 +54,11 @@ public:
     // max(1, trunc(width x ratio)) by max(1, trunc(height x ratio)) pixels with that ratio set.
     // Parts outside the display are transparent. The cursor is not drawn.
     virtual CaptureResult capture(const QScreen* screen, const QRectF& rect) = 0;
+
+    // A still of every screen that has a display identifier, as it shows now. done runs once,
+    // on the main thread, never before this call returns. This default reads each screen through
+    // capture().
+    virtual void grabStills(std::function<void(StillsResult)> done);
 };
 
 std::unique_ptr<ScreenCapturer> createScreenCapturer();

@@ -163,7 +163,11 @@ sanitized_suite() {
     # The tests labelled nocompositor need the compositor gone; they run at the end.
     sanitized_ctest with-compositor -LE nocompositor
 }
-step "tests built with ASan and UBSan" sanitized_suite
+# VELLORI_TESTS=REGEX: only the matching tests in build/, no sanitizer or fuzz runs; for
+# iterating on a few tests.
+only=() none=error
+[[ -z ${VELLORI_TESTS:-} ]] || only=(-R "$VELLORI_TESTS") none=ignore
+((${#only[@]})) || step "tests built with ASan and UBSan" sanitized_suite
 
 # Each fuzz target for a bounded time, on a scratch copy of its committed seeds;
 # a crash, a broken check or a leak fails the step.
@@ -196,11 +200,12 @@ fuzz_targets() {
     done
     return $status
 }
-step "fuzz targets" fuzz_targets
+((${#only[@]})) || step "fuzz targets" fuzz_targets
 
 # The compositor is stopped for the last step, so it must stay the last.
 step "tests with a compositor" \
-    ctest --test-dir build --output-on-failure --no-tests=error --timeout 300 -LE nocompositor
+    ctest --test-dir build --output-on-failure --no-tests=$none --timeout 300 -LE nocompositor \
+    "${only[@]}"
 
 # Users without a compositor exist; the tests labelled nocompositor run once
 # more after it is gone, where translucent windows show black.
@@ -209,12 +214,13 @@ wait "${pids[xcompmgr_index]}" 2>/dev/null || true
 unset "pids[xcompmgr_index]"
 pids=("${pids[@]}")
 vellori_log "xcompmgr stopped"
-step "tests without a compositor, built with ASan and UBSan" \
+((${#only[@]})) || step "tests without a compositor, built with ASan and UBSan" \
     sanitized_ctest without-compositor -L nocompositor
 
 if ((${#failed[@]})); then
     vellori_log "failed so far: ${failed[*]}"
 fi
 step "tests without a compositor" \
-    ctest --test-dir build --output-on-failure --no-tests=error --timeout 300 -L nocompositor
+    ctest --test-dir build --output-on-failure --no-tests=$none --timeout 300 -L nocompositor \
+    "${only[@]}"
 ((${#failed[@]} == 0))
