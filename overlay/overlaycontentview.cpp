@@ -4,6 +4,7 @@
 #include "overlay/canvascommands.h"
 #include "overlay/drawingview.h"
 #include "settings/settingsstore.h"
+#include "settings/settingsvalidation.h"
 
 #include <QHBoxLayout>
 #include <QPaintEvent>
@@ -18,7 +19,7 @@ constexpr int kToolbarTop = 18;
 
 QString letter(const SettingsStore& settings, const LetterSetting& setting)
 {
-    return settings.string(setting.key, setting.fallback).toUpper();
+    return SettingsValidation::shownLetter(settings.string(setting.key, setting.fallback));
 }
 
 } // namespace

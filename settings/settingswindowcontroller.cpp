@@ -189,7 +189,7 @@ void SettingsWindowController::reload()
     select(m_screenshotPopup, m_settings.value(SettingsKeys::screenshotFunctionKey,
                                                SettingsDefaults::screenshotFunctionKey));
     const auto showLetter = [this](QLineEdit* field, const QString& key, const QString& fallback) {
-        field->setText(m_settings.string(key, fallback).toUpper());
+        field->setText(SettingsValidation::shownLetter(m_settings.string(key, fallback)));
     };
     showLetter(m_redKey, SettingsKeys::redKey, SettingsDefaults::redKey);
     showLetter(m_blueKey, SettingsKeys::blueKey, SettingsDefaults::blueKey);

@@ -171,6 +171,17 @@ private slots:
                                 "K",  "#800000", "#00ffff", "#ffff00", "800",    "8 px"};
         QCOMPARE(f.shown(), saved);
     }
+
+    // ß upper-cased is SS, two letters: the form shows ß, so an untouched form saves.
+    void letterWithoutSingleUpperCase()
+    {
+        SettingsStore().setString("ß", SettingsKeys::greenKey);
+        Fixture f;
+        QCOMPARE(f.c.greenKey()->text(), QString("ß"));
+        f.c.saveButton()->click();
+        QVERIFY(f.sheets.isEmpty());
+        QCOMPARE(f.store.string(SettingsKeys::greenKey, {}), QString("ß"));
+    }
 };
 
 QTEST_MAIN(TestSettingsWindow)
