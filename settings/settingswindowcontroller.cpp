@@ -214,6 +214,10 @@ void SettingsWindowController::saveSettings()
         showValidation(*message);
         return;
     }
+    if (const QString reason = m_settings.unwritableReason(); !reason.isEmpty()) {
+        showValidation(reason);
+        return;
+    }
     const auto& valid = std::get<ValidSettings>(result);
     m_settings.setInteger(valid.markerFunctionKey, SettingsKeys::markerFunctionKey);
     m_settings.setInteger(valid.screenshotFunctionKey, SettingsKeys::screenshotFunctionKey);
@@ -226,6 +230,11 @@ void SettingsWindowController::saveSettings()
     m_settings.setColor(m_blueSwatch->color(), SettingsKeys::blueColor);
     m_settings.setColor(m_greenSwatch->color(), SettingsKeys::greenColor);
     m_settings.setDouble(SettingsValidation::roundedWidth(lineWidth()), SettingsKeys::lineWidth);
+    // Written at once, so that a crash or kill right after a save loses nothing.
+    if (const QString reason = m_settings.sync(); !reason.isEmpty()) {
+        showValidation(reason);
+        return;
+    }
     if (onSave)
         onSave();
     m_window->close();

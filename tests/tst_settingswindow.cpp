@@ -6,9 +6,11 @@
 
 #include <QColorDialog>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QTest>
 
@@ -23,6 +25,12 @@ QVariantMap snapshot()
     for (const QString& key : raw.allKeys())
         values.insert(key, raw.value(key));
     return values;
+}
+
+QString settingsPath()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori")
+        .fileName();
 }
 
 // A controller opened the way the application opens it, with the sheets it shows.
@@ -106,10 +114,13 @@ private slots:
         QTest::addColumn<int>("screenshotIndex");
         QTest::addColumn<QStringList>("letters");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("folderAtFile");
         const auto row = [](auto name, int index, QStringList letters, QString message) {
-            QTest::newRow(name) << index << letters << message;
+            QTest::newRow(name) << index << letters << message << false;
         };
         const QStringList good{"Q", "W", "E", "Z", "C"};
+        QTest::newRow("settings file is a folder")
+            << 8 << good << QString("“%1”是一个文件夹，设置无法写入。").arg(settingsPath()) << true;
         row("same F key", 7, good, "画笔和截图不能使用同一个 F 键。");
         row("no F key selected", -1, good, "画笔和截图不能使用同一个 F 键。");
         row("not a letter", 8, {"Q", "W", "12", "Z", "C"}, "画笔内部快捷键必须是单个字母。");
@@ -120,6 +131,12 @@ private slots:
     {
         QFETCH(int, screenshotIndex);
         QFETCH(QStringList, letters);
+        QFETCH(bool, folderAtFile);
+        if (folderAtFile) {
+            QFile::remove(settingsPath());
+            QVERIFY(QDir().mkdir(settingsPath()));
+        }
+        const auto restore = qScopeGuard([] { QDir().rmdir(settingsPath()); });
         Fixture f;
         f.c.screenshotPopup()->setCurrentIndex(screenshotIndex);
         f.type(letters);
