@@ -130,9 +130,7 @@ private slots:
     void unwritableFile()
     {
         QFETCH(bool, folder);
-        const QString path =
-            QSettings(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori")
-                .fileName();
+        const QString path = TestSupport::settingsFile();
         SettingsStore().setString("x", redKey);
         if (folder)
             QVERIFY(QFile::remove(path) && QDir().mkdir(path));

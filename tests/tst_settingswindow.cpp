@@ -27,12 +27,6 @@ QVariantMap snapshot()
     return values;
 }
 
-QString settingsPath()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori")
-        .fileName();
-}
-
 // A controller opened the way the application opens it, with the sheets it shows.
 struct Fixture : Alerts {
     SettingsStore store;
@@ -120,7 +114,8 @@ private slots:
         };
         const QStringList good{"Q", "W", "E", "Z", "C"};
         QTest::newRow("settings file is a folder")
-            << 8 << good << QString("“%1”是一个文件夹，设置无法写入。").arg(settingsPath()) << true;
+            << 8 << good
+            << QString("“%1”是一个文件夹，设置无法写入。").arg(TestSupport::settingsFile()) << true;
         row("same F key", 7, good, "画笔和截图不能使用同一个 F 键。");
         row("no F key selected", -1, good, "画笔和截图不能使用同一个 F 键。");
         row("not a letter", 8, {"Q", "W", "12", "Z", "C"}, "画笔内部快捷键必须是单个字母。");
@@ -133,10 +128,10 @@ private slots:
         QFETCH(QStringList, letters);
         QFETCH(bool, folderAtFile);
         if (folderAtFile) {
-            QFile::remove(settingsPath());
-            QVERIFY(QDir().mkdir(settingsPath()));
+            QFile::remove(TestSupport::settingsFile());
+            QVERIFY(QDir().mkdir(TestSupport::settingsFile()));
         }
-        const auto restore = qScopeGuard([] { QDir().rmdir(settingsPath()); });
+        const auto restore = qScopeGuard([] { QDir().rmdir(TestSupport::settingsFile()); });
         Fixture f;
         f.c.screenshotPopup()->setCurrentIndex(screenshotIndex);
         f.type(letters);
