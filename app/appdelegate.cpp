@@ -316,7 +316,10 @@ void AppDelegate::openScreenshotFolder()
 {
     const QString root = ScreenshotPaths::screenshotRoot();
     QDir().mkpath(root);
-    m_platform.openFolder(root);
+    // Without a file manager the button would seem to do nothing; the path lets the user go
+    // there another way.
+    if (!m_platform.openFolder(root))
+        updateStatus(QStringLiteral("无法打开截图文件夹：") + root, 10);
 }
 
 void AppDelegate::quit()

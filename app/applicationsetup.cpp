@@ -3,6 +3,8 @@
 #include "app/icons.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 // No display name is set: on X11 Qt would append it to every window title.
 void setUpApplication()
@@ -13,4 +15,10 @@ void setUpApplication()
     QApplication::setWindowIcon(Icons::pen());
     // The program lives in the tray; closing the control window only hides it.
     QApplication::setQuitOnLastWindowClosed(false);
+    // The whole interface is Chinese, so Qt's own dialogs (the colour picker) are too, whatever
+    // the system's language.
+    auto* translator = new QTranslator(qApp);
+    if (translator->load(QStringLiteral("qtbase_zh_CN"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(translator);
 }

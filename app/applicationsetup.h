@@ -1,4 +1,5 @@
 #pragma once
 
-// Names, icon and tray behaviour of the program's QApplication; call right after creating it.
+// Names, icon, tray behaviour and Qt's own Chinese texts of the program's QApplication; call
+// right after creating it.
 void setUpApplication();

@@ -12,7 +12,7 @@ Platform nativePlatform()
     platform.sound = createCaptureSound();
     platform.hotKeys = createHotKeyBackend();
     platform.openFolder = [](const QString& folder) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
     };
     platform.clock = [] { return QDateTime::currentDateTime(); };
     return platform;

@@ -19,8 +19,8 @@ struct Platform {
     std::unique_ptr<ScreenCapturer> capturer;
     std::unique_ptr<CaptureSound> sound;
     std::unique_ptr<HotKeyBackend> hotKeys;
-    // Shows a folder in the file browser.
-    std::function<void(const QString&)> openFolder;
+    // Shows a folder in the file browser; false when the desktop has nothing to show it with.
+    std::function<bool(const QString&)> openFolder;
     std::function<QDateTime()> clock;
 };
 

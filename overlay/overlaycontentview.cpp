@@ -4,21 +4,45 @@
 #include "overlay/canvascommands.h"
 #include "overlay/drawingview.h"
 #include "settings/settingsstore.h"
+#include "settings/settingsvalidation.h"
 
 #include <QHBoxLayout>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 
 namespace
 {
 
 constexpr int kToolbarTop = 18;
 
+// Its text in the pen's colour, its panel drawn with the toolbar's palette: the style caches
+// panel images per palette, and every opening's new pen palettes would each leave their own.
+class PenButton : public QPushButton
+{
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QStylePainter painter(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        QStyleOptionButton panel = option;
+        panel.palette = parentWidget()->palette();
+        painter.drawControl(QStyle::CE_PushButtonBevel, panel);
+        option.rect = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
+        painter.drawControl(QStyle::CE_PushButtonLabel, option);
+    }
+};
+
 QString letter(const SettingsStore& settings, const LetterSetting& setting)
 {
-    return settings.string(setting.key, setting.fallback).toUpper();
+    return SettingsValidation::shownLetter(settings.string(setting.key, setting.fallback));
 }
 
 } // namespace
@@ -72,7 +96,7 @@ QWidget* OverlayContentView::buildToolbar()
 
 QPushButton* OverlayContentView::penButton(int preset)
 {
-    auto* b = new QPushButton(QStringLiteral("● ") + letter(m_settings, letterSettings()[preset]));
+    auto* b = new PenButton(QStringLiteral("● ") + letter(m_settings, letterSettings()[preset]));
     QPalette palette = b->palette();
     palette.setColor(QPalette::ButtonText, penPreset(m_settings, preset).color);
     b->setPalette(palette);

@@ -2,6 +2,7 @@
 
 #include "overlay/canvascommands.h"
 #include "overlay/drawingview.h"
+#include "overlay/memoryrelease.h"
 #include "overlay/overlaycontentview.h"
 #include "overlay/overlaywindow.h"
 #include "screenshot/screencapturer.h"
@@ -14,6 +15,13 @@ OverlayManager::OverlayManager(SettingsStore& settings, ScreenCapturer* capturer
     : QObject(parent), m_settings(settings), m_capturer(capturer)
 {
     connect(qGuiApp, &QGuiApplication::screenRemoved, this, &OverlayManager::screenRemoved);
+    // Late enough for the windows' deferred deletion, and once for a quick close and reopen.
+    m_release.setSingleShot(true);
+    m_release.setInterval(1000);
+    connect(&m_release, &QTimer::timeout, this, [this] {
+        if (!isShowing())
+            releaseFreedMemory();
+    });
 }
 
 OverlayManager::~OverlayManager()
@@ -73,6 +81,8 @@ void OverlayManager::show(std::function<void()> onExit, std::function<void()> on
 
 void OverlayManager::hide()
 {
+    if (isShowing())
+        m_release.start();
     for (auto& window : m_windows) {
         window->contentView()->drawingView()->releaseKeyboard();
         window->hide();

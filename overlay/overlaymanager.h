@@ -3,6 +3,7 @@
 #include "app/deletelater.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -29,7 +30,8 @@ public:
 
     // Does nothing while the overlay is open.
     void show(std::function<void()> onExit, std::function<void()> onSettings);
-    // Closes every window and drops their strokes; also clears the callbacks.
+    // Closes every window and drops their strokes; also clears the callbacks. A moment later,
+    // once the windows are gone, the memory they used is given back (releaseTimer()).
     void hide();
     void setPreset(int index);
     void useEraser();
@@ -42,6 +44,9 @@ public:
     std::vector<OverlayWindow*> windows() const;
     const std::vector<DrawingView*>& drawingViews() const { return m_drawingViews; }
 
+    // Tests shorten it instead of waiting.
+    QTimer& releaseTimer() { return m_release; }
+
     std::function<void()> exitCallback;
     std::function<void()> settingsCallback;
 
@@ -53,4 +58,5 @@ private:
     ScreenCapturer* m_capturer;
     std::vector<LaterPtr<OverlayWindow>> m_windows;
     std::vector<DrawingView*> m_drawingViews;
+    QTimer m_release;
 };

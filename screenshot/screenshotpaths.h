@@ -19,9 +19,10 @@ QString fileStem(const QDateTime& when);
 // folder has. Creates nothing.
 QString uniquePNG(const QString& folder, const QString& stem);
 
-// Writes the bytes to a new file: complete or absent, never replacing anything. When the name
-// was taken after it was chosen, the next free name with the same stem is used. Returns the
-// path written, or an empty string with the reason in error.
+// Writes the bytes to a new file with the mode any new file of the user's gets (0666 less the
+// umask): on the disk complete or not at all, never replacing anything. When the name was taken
+// after it was chosen, the next free one is used (_02 taken: _03). Returns the path written, or
+// an empty string with the reason in error.
 QString writeNewFile(const QString& path, const QByteArray& bytes, QString& error);
 
 } // namespace ScreenshotPaths

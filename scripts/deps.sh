@@ -8,7 +8,7 @@ VELLORI_DEPS=(
     libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-shm0-dev
     libx11-dev zlib1g-dev
     libcanberra-dev sound-theme-freedesktop libicu-dev
-    fonts-wqy-microhei
+    fonts-wqy-microhei qt6-translations-l10n
 )
 
 # Only the tests: a private X server with a window manager, compositor and

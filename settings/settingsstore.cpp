@@ -2,8 +2,11 @@
 
 #include "settings/colorcodec.h"
 
+#include <QFileInfo>
+
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace
 {
@@ -29,13 +32,28 @@ bool isNumber(const QVariant& v)
     }
 }
 
+QSettings openSettings()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Vellori"),
+                     QStringLiteral("vellori"));
+}
+
+QString reasonNotWritten(const QString& path)
+{
+    const QFileInfo file(path), folder(file.absolutePath());
+    if (file.isDir())
+        return QStringLiteral("“%1”是一个文件夹，设置无法写入。").arg(path);
+    if (file.exists() && !file.isWritable())
+        return QStringLiteral("设置文件“%1”是只读的。").arg(path);
+    if (folder.exists() && !folder.isWritable())
+        return QStringLiteral("没有写入文件夹“%1”的权限，设置文件“%2”无法保存。")
+            .arg(folder.filePath(), path);
+    return QStringLiteral("无法写入设置文件“%1”，磁盘可能已满。").arg(path);
+}
+
 } // namespace
 
-SettingsStore::SettingsStore()
-    : m_defaults(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Vellori"),
-                 QStringLiteral("vellori"))
-{
-}
+SettingsStore::SettingsStore() : m_defaults(openSettings()) {}
 
 qint64 SettingsStore::value(const QString& key, qint64 fallback) const
 {
@@ -108,9 +126,33 @@ void SettingsStore::setColor(const QColor& color, const QString& key)
         write(key, bytes);
 }
 
+QString SettingsStore::unwritableReason() const
+{
+    return m_defaults.isWritable() ? QString() : reasonNotWritten(m_defaults.fileName());
+}
+
+QString SettingsStore::sync()
+{
+    // QSettings keeps the first error it met for good; a fresh object on the same file shares
+    // the pending values and reports on this write alone.
+    QSettings file = openSettings();
+    file.sync();
+    const QMap<QString, QVariant> previous = std::exchange(m_unsynced, {});
+    if (file.status() == QSettings::NoError && QFileInfo(file.fileName()).isFile())
+        return {};
+    // The program goes on with what the file holds, not with values the user was told are lost.
+    for (auto it = previous.begin(); it != previous.end(); ++it) {
+        if (it.value().isValid())
+            m_defaults.setValue(it.key(), it.value());
+        else
+            m_defaults.remove(it.key());
+    }
+    return reasonNotWritten(file.fileName());
+}
+
 void SettingsStore::write(const QString& key, const QVariant& value)
 {
+    if (!m_unsynced.contains(key))
+        m_unsynced.insert(key, m_defaults.value(key));
     m_defaults.setValue(key, value);
-    // Written at once so that a crash or kill right after a save loses nothing.
-    m_defaults.sync();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QMap>
 #include <QSettings>
 #include <QString>
 
@@ -58,8 +59,19 @@ public:
     // A colour that cannot be encoded is not written; the key keeps its value.
     void setColor(const QColor& color, const QString& key);
 
+    // Why the settings file cannot be written now (a folder in its place, a read-only file or
+    // folder), in Chinese and naming the file; empty when it can. Asked before anything is set,
+    // so that a refused save leaves no value behind that the file does not hold.
+    QString unwritableReason() const;
+    // Writes what was set to the settings file. Empty when it reached the disk; otherwise the
+    // reason, as unwritableReason() gives it, and every key set since the last sync reads as
+    // the file holds it again.
+    QString sync();
+
 private:
     void write(const QString& key, const QVariant& value);
 
     mutable QSettings m_defaults;
+    // What each key set since the last sync held before (invalid: absent).
+    QMap<QString, QVariant> m_unsynced;
 };

@@ -85,6 +85,15 @@ bool isSingleLetter(const QString& text)
     return u_hasBinaryProperty(first, UCHAR_ALPHABETIC);
 }
 
+QString shownLetter(const QString& stored)
+{
+    const auto oneCharacter = [](const QString& text) {
+        return !text.isEmpty() && firstCharacterLength(text) == text.size();
+    };
+    const QString upper = stored.toUpper();
+    return oneCharacter(stored) && !oneCharacter(upper) ? stored : upper;
+}
+
 std::variant<ValidSettings, QString> validate(const SettingsForm& form)
 {
     const QString sameFunctionKey = QStringLiteral("画笔和截图不能使用同一个 F 键。");

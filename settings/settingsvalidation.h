@@ -39,6 +39,9 @@ std::optional<qint64> functionNumber(const std::optional<QString>& title);
 QString normalizedLetter(const QString& text);
 // One user-perceived character that starts with an alphabetic code point.
 bool isSingleLetter(const QString& text);
+// A stored letter as the form and the toolbar show it: in upper case, unless that would turn
+// one character into several (ß into SS), which could then not be saved again.
+QString shownLetter(const QString& stored);
 
 // Either the values to store or the message telling the user why they cannot be saved.
 std::variant<ValidSettings, QString> validate(const SettingsForm& form);

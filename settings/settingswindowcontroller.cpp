@@ -189,7 +189,7 @@ void SettingsWindowController::reload()
     select(m_screenshotPopup, m_settings.value(SettingsKeys::screenshotFunctionKey,
                                                SettingsDefaults::screenshotFunctionKey));
     const auto showLetter = [this](QLineEdit* field, const QString& key, const QString& fallback) {
-        field->setText(m_settings.string(key, fallback).toUpper());
+        field->setText(SettingsValidation::shownLetter(m_settings.string(key, fallback)));
     };
     showLetter(m_redKey, SettingsKeys::redKey, SettingsDefaults::redKey);
     showLetter(m_blueKey, SettingsKeys::blueKey, SettingsDefaults::blueKey);
@@ -214,6 +214,10 @@ void SettingsWindowController::saveSettings()
         showValidation(*message);
         return;
     }
+    if (const QString reason = m_settings.unwritableReason(); !reason.isEmpty()) {
+        showValidation(reason);
+        return;
+    }
     const auto& valid = std::get<ValidSettings>(result);
     m_settings.setInteger(valid.markerFunctionKey, SettingsKeys::markerFunctionKey);
     m_settings.setInteger(valid.screenshotFunctionKey, SettingsKeys::screenshotFunctionKey);
@@ -226,6 +230,11 @@ void SettingsWindowController::saveSettings()
     m_settings.setColor(m_blueSwatch->color(), SettingsKeys::blueColor);
     m_settings.setColor(m_greenSwatch->color(), SettingsKeys::greenColor);
     m_settings.setDouble(SettingsValidation::roundedWidth(lineWidth()), SettingsKeys::lineWidth);
+    // Written at once, so that a crash or kill right after a save loses nothing.
+    if (const QString reason = m_settings.sync(); !reason.isEmpty()) {
+        showValidation(reason);
+        return;
+    }
     if (onSave)
         onSave();
     m_window->close();

@@ -35,8 +35,8 @@ public:
 
     // Fills every control from the store.
     void reload();
-    // Validates the form; writes it and closes the window, or tells the user what is wrong
-    // and leaves both the store and the form alone.
+    // Validates the form; writes it and closes the window, or tells the user what is wrong (or
+    // why the settings file cannot be written) and leaves the form alone.
     void saveSettings();
     // Closes the window without writing anything.
     void cancelSettings();

@@ -76,6 +76,7 @@ struct HotKeys : HotKeyBackend {
 // Must outlive the AppDelegate given platform()'s result.
 struct Desktop {
     QStringList log; // what Recorder writes, and "open:<folder>"
+    bool opensFolders = true;
     QDateTime now{QDate(2025, 3, 4), QTime(9, 5, 7)};
     Permission* permission = nullptr;
     Capturer* capturer = nullptr;
@@ -88,7 +89,11 @@ struct Desktop {
                 .capturer = std::unique_ptr<Capturer>(capturer = new Capturer),
                 .sound = std::make_unique<Recorder>(log),
                 .hotKeys = std::unique_ptr<HotKeys>(hotKeys = new HotKeys),
-                .openFolder = [this](const QString& folder) { log << "open:" + folder; },
+                .openFolder =
+                    [this](const QString& folder) {
+                        log << "open:" + folder;
+                        return opensFolders;
+                    },
                 .clock = [this] { return now; }};
     }
 };

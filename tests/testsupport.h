@@ -10,15 +10,21 @@
 #include <QStandardPaths>
 #include <QWidget>
 
-namespace TestSupport {
+namespace TestSupport
+{
+
+// The settings file the program reads and writes.
+inline QString settingsFile()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori")
+        .fileName();
+}
 
 // Points QSettings and QStandardPaths at ~/.qttest, never the user's own files. Call first.
 inline bool isolateSettings()
 {
     QStandardPaths::setTestModeEnabled(true);
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori")
-        .fileName()
-        .contains(".qttest");
+    return settingsFile().contains(".qttest");
 }
 
 // Writes straight into the settings file, as a hand edit would; an invalid value removes the key.

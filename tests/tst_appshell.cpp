@@ -1,7 +1,9 @@
 // The program as the user meets it: tray menu, control window, status messages and the pen
 // overlay driven through the delegate.
 
+#include "app/alerts.h"
 #include "app/appdelegate.h"
+#include "app/applicationsetup.h"
 #include "app/controlwindow.h"
 #include "app/icons.h"
 #include "overlay/drawingview.h"
@@ -11,9 +13,11 @@
 #include "settings/settingswindowcontroller.h"
 #include "testsupport.h"
 
+#include <QColorDialog>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
@@ -236,6 +240,25 @@ private slots:
         QTRY_COMPARE(app.controlWindow()->statusLabel()->text(), QStringLiteral("准备就绪"));
         QCOMPARE(app.trayIcon()->toolTip(), QStringLiteral("Vellori截图与红笔"));
         QCOMPARE(iconImage(app.trayIcon()->icon()), iconImage(Icons::pen()));
+    }
+
+    // Qt's own colour picker in Chinese; an alert with room for its title and its reason.
+    void chineseDialogsAndRoomyAlerts()
+    {
+        setUpApplication();
+        QCOMPARE(QColorDialog().windowTitle(), QString("选择颜色"));
+        QWidget window;
+        window.show();
+        const Alert alert{"设置无法保存",
+                          "无法写入设置文件“/home/用户/.config/Vellori/vellori.conf”，"
+                          "磁盘可能已满。"};
+        MessageBoxAlerts().showSheet(&window, alert);
+        auto* box = window.findChild<QMessageBox*>();
+        QVERIFY(box && QTest::qWaitForWindowExposed(box));
+        QCOMPARE(box->icon(), QMessageBox::Warning);
+        QCOMPARE(box->text(), alert.messageText);
+        QCOMPARE(box->informativeText(), alert.informativeText);
+        QCOMPARE_GE(box->width(), 420);
     }
 
     void quitClosesTheOverlayFirst()

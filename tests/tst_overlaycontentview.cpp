@@ -48,7 +48,8 @@ private slots:
         using namespace SettingsDefaults;
         QTest::newRow("defaults") << false << QString("● Q|● W|● E|橡皮 Z|清屏 C|设置|右键退出")
                                   << QList<QColor>{systemRed, systemBlue, systemGreen};
-        QTest::newRow("stored") << true << QString("● Q|● A|● E|橡皮 X|清屏 K|设置|右键退出")
+        // ß would become SS, which is no single letter.
+        QTest::newRow("stored") << true << QString("● Q|● ß|● E|橡皮 X|清屏 K|设置|右键退出")
                                 << QList<QColor>{Qt::darkCyan, Qt::darkYellow, Qt::darkMagenta};
     }
 
@@ -58,7 +59,7 @@ private slots:
         QFETCH(QList<QColor>, colors);
         SettingsStore settings;
         if (stored) {
-            settings.setString("a", SettingsKeys::blueKey);
+            settings.setString("ß", SettingsKeys::blueKey);
             settings.setString("x", SettingsKeys::eraserKey);
             settings.setString("K", SettingsKeys::clearKey);
             settings.setColor(colors[0], SettingsKeys::redColor);

@@ -2,8 +2,11 @@
 #include "screenshot/screenshotpaths.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace ScreenshotPaths;
 
@@ -59,17 +62,43 @@ private slots:
         QCOMPARE(uniquePNG(dir.path(), "s"), dir.filePath(expected));
     }
 
+    // The user's umask decides who may read a screenshot.
+    void sameNameKeepsBothFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("next");
+        QTest::addColumn<int>("umask");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("umask 022") << "截图_x.png"
+                                   << "截图_x_02.png" << 022 << 0644;
+        QTest::newRow("umask 077") << "截图_x.png"
+                                   << "截图_x_02.png" << 077 << 0600;
+        QTest::newRow("counted name") << "截图_x_02.png"
+                                      << "截图_x_03.png" << 027 << 0640;
+    }
+
     void sameNameKeepsBothFiles()
     {
+        QFETCH(QString, name);
+        QFETCH(QString, next);
+        QFETCH(int, umask);
         QTemporaryDir dir;
-        const QString target = dir.filePath("截图_x.png"), next = dir.filePath("截图_x_02.png");
+        const QString target = dir.filePath(name), second = dir.filePath(next);
+        const mode_t previous = ::umask(mode_t(umask));
+        const auto restore = qScopeGuard([previous] { ::umask(previous); });
         QString error;
         QCOMPARE(writeNewFile(target, "first", error), target);
         // A second request chose the same name before the first file existed.
-        QCOMPARE(writeNewFile(target, "second", error), next);
+        QCOMPARE(writeNewFile(target, "second", error), second);
         QCOMPARE(contents(target), QByteArray("first"));
-        QCOMPARE(contents(next), QByteArray("second"));
+        QCOMPARE(contents(second), QByteArray("second"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+        for (const QString& path : {target, second}) {
+            struct stat info {
+            };
+            QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+            QTEST(int(info.st_mode & 07777), "mode");
+        }
     }
 
     void missingFolderLeavesNothing()

@@ -212,11 +212,25 @@ private slots:
         QVERIFY(!m_delegate->selectionManager());
     }
 
+    void openFolderCreatesTheRoot_data()
+    {
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("file manager") << true;
+        QTest::newRow("no file manager") << false;
+    }
+
     void openFolderCreatesTheRoot()
     {
+        QFETCH(bool, opens);
+        m_fake.opensFolders = opens;
         m_delegate->openScreenshotFolder();
-        QVERIFY(QFileInfo(ScreenshotPaths::screenshotRoot()).isDir());
-        QCOMPARE(m_fake.log, QStringList{"open:" + ScreenshotPaths::screenshotRoot()});
+        const QString root = ScreenshotPaths::screenshotRoot();
+        QVERIFY(QFileInfo(root).isDir());
+        QStringList expected{"open:" + root};
+        if (!opens)
+            expected << "status:无法打开截图文件夹：" + root;
+        QCOMPARE(m_fake.log, expected);
+        QCOMPARE(m_delegate->statusLine().resetTimer().interval(), opens ? 2000 : 10000);
     }
 };
 

@@ -2,7 +2,12 @@
 #include "settings/settingsstore.h"
 #include "testsupport.h"
 
+#include <QDir>
+#include <QScopeGuard>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <limits>
@@ -112,6 +117,39 @@ private slots:
         SettingsStore().setColor(QColor(), greenColor);
         QCOMPARE(SettingsStore().color(greenColor, Qt::black),
                  QColor::fromHsv(200, 100, 50).toRgb());
+    }
+
+    // A full disk is a file size limit of nothing; root writes into read-only folders anyway.
+    void unwritableFile_data()
+    {
+        QTest::addColumn<bool>("folder");
+        QTest::newRow("folder in its place") << true;
+        QTest::newRow("no room") << false;
+    }
+
+    void unwritableFile()
+    {
+        QFETCH(bool, folder);
+        const QString path = TestSupport::settingsFile();
+        SettingsStore().setString("x", redKey);
+        if (folder)
+            QVERIFY(QFile::remove(path) && QDir().mkdir(path));
+        const auto restore = qScopeGuard([&] { QDir().rmdir(path); });
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        const rlimit none{0, old.rlim_max};
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, folder ? &old : &none), 0);
+        // Started on what the file holds: the fallback where there is no file.
+        SettingsStore store;
+        const QString held = folder ? "q" : "x";
+        QCOMPARE(store.string(redKey, "q"), held);
+        QCOMPARE(store.unwritableReason().contains(path), folder);
+        store.setString("y", redKey);
+        const QString reason = store.sync();
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &old), 0);
+        QVERIFY2(reason.contains(path), qPrintable(reason));
+        QCOMPARE(store.string(redKey, "q"), held);
     }
 };
 

@@ -6,9 +6,11 @@
 
 #include <QColorDialog>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QTest>
 
@@ -106,10 +108,14 @@ private slots:
         QTest::addColumn<int>("screenshotIndex");
         QTest::addColumn<QStringList>("letters");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("folderAtFile");
         const auto row = [](auto name, int index, QStringList letters, QString message) {
-            QTest::newRow(name) << index << letters << message;
+            QTest::newRow(name) << index << letters << message << false;
         };
         const QStringList good{"Q", "W", "E", "Z", "C"};
+        QTest::newRow("settings file is a folder")
+            << 8 << good
+            << QString("“%1”是一个文件夹，设置无法写入。").arg(TestSupport::settingsFile()) << true;
         row("same F key", 7, good, "画笔和截图不能使用同一个 F 键。");
         row("no F key selected", -1, good, "画笔和截图不能使用同一个 F 键。");
         row("not a letter", 8, {"Q", "W", "12", "Z", "C"}, "画笔内部快捷键必须是单个字母。");
@@ -120,6 +126,12 @@ private slots:
     {
         QFETCH(int, screenshotIndex);
         QFETCH(QStringList, letters);
+        QFETCH(bool, folderAtFile);
+        if (folderAtFile) {
+            QFile::remove(TestSupport::settingsFile());
+            QVERIFY(QDir().mkdir(TestSupport::settingsFile()));
+        }
+        const auto restore = qScopeGuard([] { QDir().rmdir(TestSupport::settingsFile()); });
         Fixture f;
         f.c.screenshotPopup()->setCurrentIndex(screenshotIndex);
         f.type(letters);
@@ -170,6 +182,17 @@ private slots:
         const QStringList saved{"F3", "F11",     "A",       "B",       "\u00C9", "X",
                                 "K",  "#800000", "#00ffff", "#ffff00", "800",    "8 px"};
         QCOMPARE(f.shown(), saved);
+    }
+
+    // ß upper-cased is SS, two letters: the form shows ß, so an untouched form saves.
+    void letterWithoutSingleUpperCase()
+    {
+        SettingsStore().setString("ß", SettingsKeys::greenKey);
+        Fixture f;
+        QCOMPARE(f.c.greenKey()->text(), QString("ß"));
+        f.c.saveButton()->click();
+        QVERIFY(f.sheets.isEmpty());
+        QCOMPARE(f.store.string(SettingsKeys::greenKey, {}), QString("ß"));
     }
 };
 
