@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -161,7 +162,12 @@ QString SingleInstance::socketPath(const QProcessEnvironment& environment)
         folder = privateCacheFolder(environment);
     if (folder.isEmpty())
         return {};
-    return QFile::decodeName(folder + '/' + displayName(environment));
+    QByteArray path = folder + '/' + displayName(environment);
+    // A socket's path has room for 107 bytes; a long display name is shortened to its digest.
+    if (path.size() > 107)
+        path = folder + "/vellori-" +
+               QCryptographicHash::hash(path, QCryptographicHash::Sha256).toHex().left(32);
+    return QFile::decodeName(path);
 }
 
 QString SingleInstance::defaultPath()

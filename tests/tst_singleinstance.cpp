@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -89,7 +90,7 @@ private slots:
     {
         QTest::addColumn<QString>("display");
         QTest::addColumn<QString>("wayland");
-        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("name"); // a pattern
         QTest::newRow("X11") << ":1"
                              << ""
                              << "vellori-x11-%3A1";
@@ -111,6 +112,8 @@ private slots:
         QTest::newRow("Wayland path") << ""
                                       << "/a/b_1"
                                       << "vellori-wayland-%2Fa%2Fb%5F1";
+        QTest::newRow("too long for a socket") << QString(60, ':') << ""
+                                               << "vellori-[0-9a-f]{32}";
     }
 
     void socketPerDisplay()
@@ -123,7 +126,13 @@ private slots:
         env.insert("XDG_RUNTIME_DIR", dir.path());
         env.insert("DISPLAY", display);
         env.insert("WAYLAND_DISPLAY", wayland);
-        QCOMPARE(SingleInstance::socketPath(env), dir.filePath(name));
+        const QString path = SingleInstance::socketPath(env);
+        QCOMPARE(QFileInfo(path).path(), dir.path());
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(name))
+                     .match(QFileInfo(path).fileName())
+                     .hasMatch(),
+                 qPrintable(path));
+        QCOMPARE_LE(QFile::encodeName(path).size(), 107);
     }
 
     // Whatever a crash or someone else left at the socket's name, the first start runs at once
