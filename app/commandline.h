@@ -23,7 +23,7 @@ inline constexpr int noAnswer = 1;
 inline constexpr int usage = 2;
 } // namespace ExitCodes
 
-// The arguments without the program name's special meaning: the first one is skipped.
+// The whole argument list, the program's own name first.
 CommandLine parseCommandLine(const QStringList& arguments);
 CommandLine parseCommandLine(int argc, char* argv[]);
 
