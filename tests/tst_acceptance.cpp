@@ -174,6 +174,13 @@ private slots:
         QVERIFY2(taken >= pressed && taken <= QDateTime::currentDateTime(), qPrintable(files[0]));
         // At R's native density: at scale 2 the drag was 100x40 points.
         QCOMPARE(QImage(files[0]).convertToFormat(QImage::Format_RGB32), before.copy(area));
+        // The same PNG is on the clipboard, for another client to paste.
+        QFile saved(files[0]);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QByteArray png = saved.readAll();
+        QByteArray pasted;
+        QTRY_VERIFY(run("xclip", {"-selection", "clipboard", "-t", "image/png", "-o"}, &pasted) &&
+                    pasted == png);
     }
 
     // An integer key holding text reads as 0, which picks F9; every other unusable value falls
