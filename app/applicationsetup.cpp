@@ -13,4 +13,7 @@ void setUpApplication()
     QApplication::setWindowIcon(Icons::pen());
     // The program lives in the tray; closing the control window only hides it.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Qt merges queued pointer motion by default; a fast stroke would keep a few points and show
+    // corners. Every motion event the X server delivers becomes a point instead.
+    QApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
 }
