@@ -457,6 +457,12 @@ private slots:
         QCOMPARE(shows(redrawn), QString());
         key();
         QCOMPARE(shows(erased), QString());
+        // Not in the middle of a drag, whose stroke would lose its place.
+        press(left, {40, 40});
+        drag(left, {500, 60});
+        key();
+        release(left, {500, 60});
+        QCOMPARE(shows(redrawn), QString());
         overlay.hide();
     }
 };
