@@ -7,6 +7,7 @@
 #include "overlay/overlaymanager.h"
 #include "screenshot/capturegeometry.h"
 #include "screenshot/pngencoder.h"
+#include "screenshot/screenshotclipboard.h"
 #include "screenshot/screenshotpaths.h"
 #include "screenshot/selectionmanager.h"
 #include "settings/settingswindowcontroller.h"
@@ -283,6 +284,7 @@ void AppDelegate::writeScreenshot(const ScreenSelection& selection, const QStrin
     }
     m_takingScreenshot = false;
     updateStatus(QStringLiteral("已保存 ") + QFileInfo(written).fileName(), 3);
+    copyScreenshotToClipboard(png, image);
     m_platform.sound->play();
 }
 

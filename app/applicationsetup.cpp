@@ -21,4 +21,7 @@ void setUpApplication()
     if (translator->load(QStringLiteral("qtbase_zh_CN"),
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(translator);
+    // Qt merges queued pointer motion by default; a fast stroke would keep a few points and show
+    // corners. Every motion event the X server delivers becomes a point instead.
+    QApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
 }

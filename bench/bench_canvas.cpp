@@ -1,6 +1,7 @@
 // Not a test: times the repaint that follows one drag step on a 3840x2160 canvas holding 100,
-// 1,000 and 10,000 finished strokes, next to painting every stroke afresh. Finished strokes live
-// in the canvas's layer, so the drag repaint should not grow with their number.
+// 1,000 and 10,000 finished strokes, next to painting every stroke afresh, and undoing and
+// redoing the last stroke with their repaints. Finished strokes live in the canvas's layer, so
+// neither should grow much with their number.
 //
 //   QT_QPA_PLATFORM=offscreen build/bench/bench_canvas
 
@@ -88,17 +89,22 @@ double paintEveryStroke(const QList<Stroke>& strokes)
 }
 
 struct Timings {
-    double drag = -1; // ms, -1 when a drag step was not followed by a paint
+    double drag = -1; // ms, -1 when a drag step, undo or redo was not followed by a paint
+    double undo = -1;
+    double redo = -1;
     double everyStroke = 0;
 };
 
-// The drag figure is the median over kRepetitions of: one drag event, then its repaint done.
+// Each figure is the median over kRepetitions of: one drag event, undo or redo, then its repaint
+// done.
 Timings measure(int strokeCount)
 {
     SettingsStore settings;
     DrawingView view(settings);
     view.resize(kCanvas);
     view.applyPen(SettingsDefaults::systemRed, kPenWidth);
+    StrokeEdits last;
+    view.onEdited = [&last](const StrokeEdits& edits) { last = edits; };
     // Drawn while hidden so the strokes' own repaints do not pile up; every one is baked.
     drawStrokes(view, strokeCount);
     Timings t;
@@ -110,6 +116,22 @@ Timings measure(int strokeCount)
     QCoreApplication::processEvents();
     if (counter.paints == 0)
         return t;
+
+    std::vector<double> undos, redos;
+    for (int i = -5; i < kRepetitions; ++i) {
+        for (const bool undo : {true, false}) {
+            const int before = counter.paints;
+            QElapsedTimer timer;
+            timer.start();
+            view.applyEdits(last, undo);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+            const double ms = timer.nsecsElapsed() / 1e6;
+            if (counter.paints == before)
+                return t;
+            if (i >= 0)
+                (undo ? undos : redos).push_back(ms);
+        }
+    }
 
     QPointF p(1900, 1000);
     sendMouse(&view, QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton);
@@ -130,6 +152,8 @@ Timings measure(int strokeCount)
     }
     sendMouse(&view, QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton);
     t.drag = median(times);
+    t.undo = median(undos);
+    t.redo = median(redos);
     return t;
 }
 
@@ -145,22 +169,25 @@ int main(int argc, char** argv)
                 kCanvas.width(), kCanvas.height(), kPointsPerStroke, kPenWidth, kRepetitions);
     // Once for nothing, so the first figure does not pay for warming caches and the allocator.
     measure(100);
-    double base = 0;
-    double ratio = 0;
+    Timings base;
+    Timings last;
     for (const int count : {100, 1000, 10000}) {
         const Timings t = measure(count);
         if (t.drag < 0) {
-            std::fprintf(stderr, "no repaint followed a drag step with %d strokes\n", count);
+            std::fprintf(stderr, "no repaint followed a drag step, undo or redo with %d strokes\n",
+                         count);
             return 1;
         }
         if (count == 100)
-            base = t.drag;
-        ratio = t.drag / base;
-        std::printf("%6d strokes: drag repaint %7.3f ms (%.2fx the 100-stroke case); "
-                    "painting every stroke %8.1f ms\n",
-                    count, t.drag, ratio, t.everyStroke);
+            base = t;
+        std::printf("%6d strokes: drag repaint %7.3f ms (%.2fx the 100-stroke case); undo %7.3f ms "
+                    "(%.2fx); redo %7.3f ms (%.2fx); painting every stroke %8.1f ms\n",
+                    count, t.drag, t.drag / base.drag, t.undo, t.undo / base.undo, t.redo,
+                    t.redo / base.redo, t.everyStroke);
+        last = t;
     }
-    std::printf("10000 vs 100 strokes: %.2fx, %s the 1.5x aim\n", ratio,
-                ratio <= 1.5 ? "within" : "over");
+    const double drag = last.drag / base.drag, undo = last.undo / base.undo;
+    std::printf("10000 vs 100 strokes: drag %.2fx, %s the 1.5x aim; undo %.2fx, %s the 2x aim\n",
+                drag, drag <= 1.5 ? "within" : "over", undo, undo <= 2 ? "within" : "over");
     return 0;
 }

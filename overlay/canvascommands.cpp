@@ -74,3 +74,12 @@ CanvasCommand commandForKey(const QString& characters, const SettingsStore& sett
         return CanvasCommand::exit;
     return CanvasCommand::none;
 }
+
+CanvasCommand commandForKeyPress(int qtKey, Qt::KeyboardModifiers modifiers, const QString& text,
+                                 const SettingsStore& settings)
+{
+    if (qtKey == Qt::Key_Backspace)
+        return modifiers & Qt::ShiftModifier ? CanvasCommand::redo : CanvasCommand::undo;
+    const QString characters = keyCharacters(qtKey, text);
+    return characters.isEmpty() ? CanvasCommand::none : commandForKey(characters, settings);
+}

@@ -2,12 +2,13 @@
 
 #include <QColor>
 #include <QString>
+#include <Qt>
 
 #include <array>
 
 class SettingsStore;
 
-enum class CanvasCommand { preset0, preset1, preset2, eraser, clear, exit, none };
+enum class CanvasCommand { preset0, preset1, preset2, eraser, clear, exit, undo, redo, none };
 
 struct LetterSetting {
     QString key;
@@ -33,3 +34,8 @@ QString keyCharacters(int qtKey, const QString& text);
 // Lower-cases the characters and compares them with the stored letters as stored (so an
 // upper-case stored letter never matches), then with Escape.
 CanvasCommand commandForKey(const QString& characters, const SettingsStore& settings);
+
+// The command of a key press on the canvas: Backspace undoes and Shift+Backspace redoes (no stored
+// letter can be Backspace); everything else goes through keyCharacters and commandForKey.
+CanvasCommand commandForKeyPress(int qtKey, Qt::KeyboardModifiers modifiers, const QString& text,
+                                 const SettingsStore& settings);

@@ -9,6 +9,17 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <cstring>
+#include <utility>
+
+namespace
+{
+
+// Enough for two full layers of a 4K display.
+constexpr qsizetype kPatchBudget = qsizetype(80) << 20;
+
+} // namespace
+
 DrawingView::DrawingView(SettingsStore& settings, QWidget* parent)
     : QWidget(parent), m_settings(settings), m_currentColor(SettingsDefaults::systemRed)
 {
@@ -33,29 +44,174 @@ void DrawingView::useEraser()
     updateCursor();
 }
 
-void DrawingView::clearStrokes()
+StrokeEdits DrawingView::clearStrokes()
 {
+    reportPending();
+    StrokeEdits edits;
+    edits.reserve(m_strokes.size());
+    // From the last, so that undoing appends them again in order.
+    for (qsizetype i = m_strokes.size() - 1; i >= 0; --i)
+        edits.append({i, m_strokes[i], false});
+    // The whole layer is the patch, when it holds every stroke.
+    QList<LayerPatch> patches;
+    if (layerFits() && m_bakedCount == m_strokes.size())
+        patches.append({m_layer.rect(), m_layer, m_layer.size()});
+    if (!edits.isEmpty()) {
+        ++m_changeCount;
+        keepPatches(std::move(patches));
+    }
     // clear() keeps the capacity, which after a long session is thousands of strokes.
     m_strokes = QList<Stroke>();
     m_bakedCount = 0;
+    m_bakedBounds = QList<QRectF>();
     m_layer = QImage();
     update();
+    return edits;
 }
 
 void DrawingView::erase(QPointF p)
 {
-    // Baked strokes and the rest are erased apart so the layer knows which of its strokes left.
-    QList<Stroke> unbaked = m_strokes.mid(m_bakedCount);
-    m_strokes.resize(m_bakedCount);
-    const QRectF bakedArea = eraseStrokesAt(m_strokes, p, m_currentWidth);
-    m_bakedCount = m_strokes.size();
-    const QRectF unbakedArea = eraseStrokesAt(unbaked, p, m_currentWidth);
-    m_strokes.append(std::move(unbaked));
-    if (!bakedArea.isEmpty())
-        repaintLayer(bakedArea);
-    const QRectF changed = bakedArea | unbakedArea;
+    const qsizetype first = m_pending.size();
+    eraseStrokesAt(m_strokes, p, m_currentWidth, m_pending);
+    QRectF layerArea, changed;
+    for (qsizetype k = first; k < m_pending.size(); ++k) {
+        const StrokeEdit& edit = m_pending[k];
+        const QRectF bounds = strokeBounds(edit.stroke);
+        changed |= bounds;
+        if (edit.index < m_bakedCount) {
+            layerArea |= bounds;
+            m_bakedBounds.remove(edit.index);
+            --m_bakedCount;
+        }
+    }
+    // The stroke this drag draws was never reported, so its removal is no change either.
+    if (m_drawing && m_pending.size() > first && m_pending.last().index == m_strokes.size()) {
+        m_pending.removeLast();
+        m_drawing = false;
+    }
+    if (!layerArea.isEmpty()) {
+        keepBefore(layerArea);
+        repaintLayer(layerArea);
+    }
     if (!changed.isEmpty())
         update(changed.toAlignedRect());
+}
+
+void DrawingView::applyEdits(const StrokeEdits& edits, bool undo)
+{
+    // With no drag open every stroke is in the layer, unless there is no layer to hold them.
+    const bool layered = m_bakedCount == m_strokes.size();
+    const auto patches = m_patches.find(m_changeCount);
+    m_changeCount += undo ? -1 : 1;
+    QRectF area;
+    bool appendsOnly = !undo;
+    for (qsizetype k = 0; k < edits.size(); ++k) {
+        const StrokeEdit& edit = edits[undo ? edits.size() - 1 - k : k];
+        const QRectF bounds = strokeBounds(edit.stroke);
+        area |= bounds;
+        appendsOnly = appendsOnly && edit.added;
+        if (edit.added != undo) {
+            m_strokes.insert(edit.index, edit.stroke);
+            if (layered)
+                m_bakedBounds.insert(edit.index, bounds);
+        } else {
+            m_strokes.remove(edit.index);
+            if (layered)
+                m_bakedBounds.remove(edit.index);
+        }
+    }
+    if (layered) {
+        m_bakedCount = m_strokes.size();
+        if (undo && patches != m_patches.end() && restorePatches(patches->second)) {
+        } else if (appendsOnly && layerFits()) {
+            // Strokes drawn again land on top, as they did the first time.
+            QPainter painter(&m_layer);
+            painter.setRenderHint(QPainter::Antialiasing);
+            for (const StrokeEdit& edit : edits)
+                paintStroke(painter, edit.stroke);
+        } else {
+            repaintLayer(area);
+        }
+    }
+    update(area.toAlignedRect());
+}
+
+void DrawingView::reportPending()
+{
+    if (m_drawing) {
+        m_pending.append({m_strokes.size() - 1, m_strokes.last(), true});
+        if (m_bakedCount < m_strokes.size())
+            m_pendingPatched = false;
+    }
+    m_drawing = false;
+    QList<LayerPatch> patches = std::exchange(m_pendingPatches, {});
+    const bool patched = std::exchange(m_pendingPatched, true);
+    if (m_pending.isEmpty())
+        return;
+    ++m_changeCount;
+    keepPatches(patched ? std::move(patches) : QList<LayerPatch>());
+    const StrokeEdits edits = std::exchange(m_pending, {});
+    if (onEdited)
+        onEdited(edits);
+}
+
+void DrawingView::keepBefore(const QRectF& area)
+{
+    if (!layerFits()) {
+        m_pendingPatched = false;
+        return;
+    }
+    const qreal dpr = m_layer.devicePixelRatio();
+    const QRect pixels =
+        QRectF(area.topLeft() * dpr, area.size() * dpr).toAlignedRect() & m_layer.rect();
+    if (!pixels.isEmpty())
+        m_pendingPatches.append({pixels, m_layer.copy(pixels), m_layer.size()});
+}
+
+void DrawingView::keepPatches(QList<LayerPatch> patches)
+{
+    const auto bytes = [](const QList<LayerPatch>& list) {
+        qsizetype sum = 0;
+        for (const LayerPatch& patch : list)
+            sum += patch.before.sizeInBytes();
+        return sum;
+    };
+    // Those of changes undone and not redone: their numbers are taken again from here on.
+    for (auto it = m_patches.lower_bound(m_changeCount); it != m_patches.end();) {
+        m_patchBytes -= bytes(it->second);
+        it = m_patches.erase(it);
+    }
+    // An empty list would restore nothing; without patches undo repaints the area.
+    if (patches.isEmpty())
+        return;
+    m_patchBytes += bytes(patches);
+    m_patches.emplace(m_changeCount, std::move(patches));
+    while (m_patchBytes > kPatchBudget && !m_patches.empty()) {
+        m_patchBytes -= bytes(m_patches.begin()->second);
+        m_patches.erase(m_patches.begin());
+    }
+}
+
+bool DrawingView::restorePatches(const QList<LayerPatch>& patches)
+{
+    const qreal dpr = devicePixelRatioF();
+    for (const LayerPatch& patch : patches) {
+        const bool whole = patch.pixels.size() == patch.layer;
+        if (patch.layer != layerSize() || patch.before.devicePixelRatio() != dpr ||
+            (!whole && !layerFits()))
+            return false;
+    }
+    for (auto it = patches.crbegin(); it != patches.crend(); ++it) {
+        if (it->pixels.size() == it->layer) {
+            m_layer = it->before;
+            continue;
+        }
+        const int rowBytes = it->pixels.width() * 4;
+        for (int y = 0; y < it->pixels.height(); ++y)
+            std::memcpy(m_layer.scanLine(it->pixels.y() + y) + it->pixels.x() * 4,
+                        it->before.constScanLine(y), std::size_t(rowBytes));
+    }
+    return true;
 }
 
 bool DrawingView::hasActiveStroke() const
@@ -74,15 +230,18 @@ void DrawingView::mousePressEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton)
         return;
     const QPointF p = event->position();
+    // A press without a release (the grab was lost) leaves a finished stroke behind, whichever
+    // tool presses, so each change holds the layer pixels it painted over.
+    m_activeStrokeIndex.reset();
+    bakeFinishedStrokes();
+    reportPending();
     if (m_mode == DrawingMode::eraser) {
         erase(p);
         return;
     }
-    // A press without a release (the grab was lost) leaves a finished stroke behind.
-    m_activeStrokeIndex.reset();
-    bakeFinishedStrokes();
     m_strokes.append(Stroke{{p}, m_currentColor, m_currentWidth});
     m_activeStrokeIndex = m_strokes.size() - 1;
+    m_drawing = true;
     update(strokeBounds(m_strokes.last()).toAlignedRect());
 }
 
@@ -107,21 +266,17 @@ void DrawingView::mouseReleaseEvent(QMouseEvent* event)
         return;
     m_activeStrokeIndex.reset();
     bakeFinishedStrokes();
+    reportPending();
 }
 
 void DrawingView::keyPressEvent(QKeyEvent* event)
 {
-    const QString characters = keyCharacters(event->key(), event->text());
-    // Keys without characters (arrows, function keys) are not commands; pass them on.
-    if (characters.isEmpty()) {
-        QWidget::keyPressEvent(event);
-        return;
-    }
     const auto raise = [](const auto& callback, auto... args) {
         if (callback)
             callback(args...);
     };
-    switch (commandForKey(characters, m_settings)) {
+    // Keys without characters (arrows, function keys) and other characters are passed on.
+    switch (commandForKeyPress(event->key(), event->modifiers(), event->text(), m_settings)) {
     case CanvasCommand::preset0:
         raise(onPreset, 0);
         break;
@@ -139,6 +294,12 @@ void DrawingView::keyPressEvent(QKeyEvent* event)
         break;
     case CanvasCommand::exit:
         raise(onExit);
+        break;
+    case CanvasCommand::undo:
+        raise(onUndo);
+        break;
+    case CanvasCommand::redo:
+        raise(onRedo);
         break;
     case CanvasCommand::none:
         QWidget::keyPressEvent(event);
@@ -169,10 +330,13 @@ void DrawingView::bakeFinishedStrokes()
     const qsizetype end = hasActiveStroke() ? *m_activeStrokeIndex : m_strokes.size();
     if (end <= m_bakedCount || !ensureLayer())
         return;
-    QPainter painter(&m_layer);
-    painter.setRenderHint(QPainter::Antialiasing);
-    for (qsizetype i = m_bakedCount; i < end; ++i)
+    for (qsizetype i = m_bakedCount; i < end; ++i) {
+        m_bakedBounds.append(strokeBounds(m_strokes[i]));
+        keepBefore(m_bakedBounds.last());
+        QPainter painter(&m_layer);
+        painter.setRenderHint(QPainter::Antialiasing);
         paintStroke(painter, m_strokes[i]);
+    }
     m_bakedCount = end;
 }
 
@@ -192,18 +356,29 @@ void DrawingView::repaintLayer(const QRectF& area)
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     painter.setRenderHint(QPainter::Antialiasing);
     for (qsizetype i = 0; i < m_bakedCount; ++i) {
-        if (strokeBounds(m_strokes[i]).intersects(clip))
+        if (m_bakedBounds[i].intersects(clip))
             paintStroke(painter, m_strokes[i]);
     }
+}
+
+QSize DrawingView::layerSize() const
+{
+    return (QSizeF(size()) * devicePixelRatioF()).toSize();
+}
+
+bool DrawingView::layerFits() const
+{
+    return !m_layer.isNull() && m_layer.size() == layerSize() &&
+           m_layer.devicePixelRatio() == devicePixelRatioF();
 }
 
 bool DrawingView::ensureLayer()
 {
     const qreal dpr = devicePixelRatioF();
-    const QSize pixels = (QSizeF(size()) * dpr).toSize();
+    const QSize pixels = layerSize();
     if (pixels.isEmpty())
         return false;
-    if (m_layer.size() == pixels && m_layer.devicePixelRatio() == dpr)
+    if (layerFits())
         return true;
     m_layer = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
     m_layer.setDevicePixelRatio(dpr);

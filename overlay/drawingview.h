@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <map>
 #include <optional>
 
 class SettingsStore;
@@ -14,7 +15,9 @@ class SettingsStore;
 // whole strokes near the pointer, letters and the right button raise commands.
 //
 // Finished strokes are kept rasterised in a layer so that a repaint costs the same however
-// many strokes there are; only the stroke being drawn is stroked on every paint.
+// many strokes there are; only the stroke being drawn is stroked on every paint. The layer's
+// pixels from before each recent change are kept too, so undoing it copies them back instead of
+// repainting every stroke that crosses its area.
 class DrawingView : public QWidget
 {
     Q_OBJECT
@@ -26,6 +29,11 @@ public:
     std::function<void()> onEraser;
     std::function<void()> onClear;
     std::function<void()> onExit;
+    std::function<void()> onUndo;
+    std::function<void()> onRedo;
+    // A finished change: a stroke drawn, the strokes one eraser drag removed. Raised when the
+    // button is released, or when a clear or the next press finds the drag still open.
+    std::function<void(const StrokeEdits&)> onEdited;
 
     DrawingMode mode() const { return m_mode; }
     QColor currentColor() const { return m_currentColor; }
@@ -36,9 +44,15 @@ public:
     // Pen colour and width for new strokes; switches to the pen and takes keyboard focus.
     void applyPen(const QColor& color, double width);
     void useEraser();
-    void clearStrokes();
-    // Removes every stroke hit at p (canvas coordinates); the caller repaints.
+    // Reports an open drag through onEdited first; returns the edits of the clear itself.
+    StrokeEdits clearStrokes();
+    // Removes every stroke hit at p (canvas coordinates) and repaints where they were.
     void erase(QPointF p);
+    // Undoes a change reported earlier, or makes it again, repainting only where it lies. Only
+    // valid on the list as the change left it (undo) or found it (redo), with no drag open.
+    void applyEdits(const StrokeEdits& edits, bool undo);
+    // A drag has changed the strokes and not yet been reported.
+    bool isEditing() const { return m_drawing || !m_pending.isEmpty(); }
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -49,13 +63,29 @@ protected:
 
 private:
     bool hasActiveStroke() const;
-    void eraseAndRepaint(QPointF p);
+    void reportPending();
     void updateCursor();
     // Rasterises the strokes not yet in the layer, except one still being drawn.
     void bakeFinishedStrokes();
     // Repaints part of the layer from the baked strokes, after some were removed.
     void repaintLayer(const QRectF& area);
     bool ensureLayer();
+    QSize layerSize() const;
+    bool layerFits() const;
+
+    // Layer pixels as they were before a change painted over them.
+    struct LayerPatch {
+        QRect pixels;
+        QImage before;
+        QSize layer;
+    };
+    // Keeps the pixels under area (canvas coordinates) for the open change.
+    void keepBefore(const QRectF& area);
+    // Files the patches of change number m_changeCount, dropping those of undone changes and,
+    // over the budget, the oldest.
+    void keepPatches(QList<LayerPatch> patches);
+    // Copies the patches back, newest first; false when the layer no longer matches them.
+    bool restorePatches(const QList<LayerPatch>& patches);
 
     SettingsStore& m_settings;
     DrawingMode m_mode = DrawingMode::pen;
@@ -65,6 +95,18 @@ private:
     std::optional<qsizetype> m_activeStrokeIndex;
 
     QImage m_layer;
-    // m_strokes[0, m_bakedCount) are painted into m_layer.
+    // m_strokes[0, m_bakedCount) are painted into m_layer; m_bakedBounds holds their bounds.
     qsizetype m_bakedCount = 0;
+    QList<QRectF> m_bakedBounds;
+
+    // The open drag's edits; m_drawing while the stroke it draws is still the last one.
+    StrokeEdits m_pending;
+    bool m_drawing = false;
+    QList<LayerPatch> m_pendingPatches;
+    // False once the open change touched the layer without keeping what was there.
+    bool m_pendingPatched = true;
+    // This canvas's changes in effect, counted; the patches of recent ones by that count.
+    qsizetype m_changeCount = 0;
+    std::map<qsizetype, QList<LayerPatch>> m_patches;
+    qsizetype m_patchBytes = 0;
 };

@@ -45,6 +45,33 @@ QString letter(const SettingsStore& settings, const LetterSetting& setting)
     return SettingsValidation::shownLetter(settings.string(setting.key, setting.fallback));
 }
 
+// The toolbar's panel, with a dark ring around the button of the tool in use.
+class ToolbarPanel : public RoundedPanel
+{
+public:
+    explicit ToolbarPanel(QWidget* parent)
+        // Nearly opaque, so the buttons stay legible over any screen content.
+        : RoundedPanel(QColor(246, 246, 246, 235), QColor(0, 0, 0, 40), parent)
+    {
+    }
+
+    QPointer<QWidget> marked;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        RoundedPanel::paintEvent(event);
+        if (!marked)
+            return;
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(QColor(40, 40, 40), 2));
+        painter.setBrush(Qt::NoBrush);
+        // In the spacing around the button, which paints all of its own rectangle.
+        painter.drawRoundedRect(QRectF(marked->geometry()).adjusted(-2, -2, 2, 2), 6, 6);
+    }
+};
+
 } // namespace
 
 OverlayContentView::OverlayContentView(SettingsStore& settings, bool showsToolbar,
@@ -68,6 +95,8 @@ OverlayContentView::OverlayContentView(SettingsStore& settings, bool showsToolba
     m_drawingView->onEraser = relay(&OverlayContentView::onEraser);
     m_drawingView->onClear = relay(&OverlayContentView::onClear);
     m_drawingView->onExit = relay(&OverlayContentView::onExit);
+    m_drawingView->onUndo = relay(&OverlayContentView::onUndo);
+    m_drawingView->onRedo = relay(&OverlayContentView::onRedo);
 
     if (showsToolbar)
         m_toolbar = buildToolbar();
@@ -75,16 +104,17 @@ OverlayContentView::OverlayContentView(SettingsStore& settings, bool showsToolba
 
 QWidget* OverlayContentView::buildToolbar()
 {
-    // Nearly opaque, so the buttons stay legible over any screen content.
-    auto* panel = new RoundedPanel(QColor(246, 246, 246, 235), QColor(0, 0, 0, 40), this);
+    auto* panel = new ToolbarPanel(this);
     auto* row = new QHBoxLayout(panel);
     row->setSpacing(6);
     row->setContentsMargins(8, 7, 8, 7);
     for (int preset = 0; preset < 3; ++preset)
-        row->addWidget(penButton(preset));
+        m_toolButtons << penButton(preset);
     const auto& letters = letterSettings();
-    row->addWidget(button(QStringLiteral("橡皮 ") + letter(m_settings, letters[3]),
-                          &OverlayContentView::onEraser));
+    m_toolButtons << button(QStringLiteral("橡皮 ") + letter(m_settings, letters[3]),
+                            &OverlayContentView::onEraser);
+    for (QPushButton* b : m_toolButtons)
+        row->addWidget(b);
     row->addWidget(button(QStringLiteral("清屏 ") + letter(m_settings, letters[4]),
                           &OverlayContentView::onClear));
     row->addWidget(button(QStringLiteral("设置"), &OverlayContentView::onSettings));
@@ -122,6 +152,14 @@ QPushButton* OverlayContentView::button(const QString& title,
             (this->*callback)();
     });
     return b;
+}
+
+void OverlayContentView::setActiveTool(int tool)
+{
+    if (!m_toolbar)
+        return;
+    static_cast<ToolbarPanel*>(m_toolbar)->marked = m_toolButtons.value(tool);
+    m_toolbar->update();
 }
 
 void OverlayContentView::resizeEvent(QResizeEvent* event)

@@ -29,6 +29,11 @@ public:
     std::function<void()> onClear;
     std::function<void()> onExit;
     std::function<void()> onSettings;
+    std::function<void()> onUndo;
+    std::function<void()> onRedo;
+
+    // Marks the toolbar button of pen 0, 1 or 2, or of the eraser at 3.
+    void setActiveTool(int tool);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -44,4 +49,6 @@ private:
     QImage m_backdrop;
     DrawingView* m_drawingView = nullptr;
     QWidget* m_toolbar = nullptr;
+    // The pen buttons, then the eraser's.
+    QList<QPushButton*> m_toolButtons;
 };

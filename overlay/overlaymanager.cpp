@@ -11,6 +11,8 @@
 #include <QPointer>
 #include <QScreen>
 
+#include <algorithm>
+
 OverlayManager::OverlayManager(SettingsStore& settings, ScreenCapturer* capturer, QObject* parent)
     : QObject(parent), m_settings(settings), m_capturer(capturer)
 {
@@ -68,6 +70,19 @@ void OverlayManager::show(std::function<void()> onExit, std::function<void()> on
             if (self)
                 self->leave(&OverlayManager::settingsCallback);
         };
+        content->onUndo = [self] {
+            if (self)
+                self->undo();
+        };
+        content->onRedo = [self] {
+            if (self)
+                self->redo();
+        };
+        DrawingView* canvas = content->drawingView();
+        canvas->onEdited = [self, canvas](const StrokeEdits& edits) {
+            if (self)
+                self->record({{canvas, edits}});
+        };
         connect(screens[i], &QScreen::geometryChanged, window, &OverlayWindow::placeOnScreen);
         m_windows.emplace_back(window);
         m_drawingViews.push_back(content->drawingView());
@@ -84,11 +99,16 @@ void OverlayManager::hide()
     if (isShowing())
         m_release.start();
     for (auto& window : m_windows) {
+        // A release still on its way must not record into the next opening's history.
+        window->contentView()->drawingView()->onEdited = nullptr;
         window->contentView()->drawingView()->releaseKeyboard();
         window->hide();
     }
     m_windows.clear();
     m_drawingViews.clear();
+    // Not clear(): after a long session the capacity alone is thousands of entries.
+    m_done = {};
+    m_undone = {};
     exitCallback = nullptr;
     settingsCallback = nullptr;
 }
@@ -107,18 +127,61 @@ void OverlayManager::setPreset(int index)
         const PenPreset pen = penPreset(m_settings, index);
         view->applyPen(pen.color, pen.width);
     }
+    setActiveTool(index);
 }
 
 void OverlayManager::useEraser()
 {
     for (DrawingView* view : m_drawingViews)
         view->useEraser();
+    setActiveTool(3);
+}
+
+void OverlayManager::setActiveTool(int tool)
+{
+    for (const auto& window : m_windows)
+        window->contentView()->setActiveTool(tool);
 }
 
 void OverlayManager::clearAll()
 {
-    for (DrawingView* view : m_drawingViews)
-        view->clearStrokes();
+    Change change;
+    for (DrawingView* view : m_drawingViews) {
+        StrokeEdits edits = view->clearStrokes();
+        if (!edits.isEmpty())
+            change.push_back({view, std::move(edits)});
+    }
+    if (!change.empty())
+        record(std::move(change));
+}
+
+void OverlayManager::undo()
+{
+    replay(m_done, m_undone, true);
+}
+
+void OverlayManager::redo()
+{
+    replay(m_undone, m_done, false);
+}
+
+void OverlayManager::record(Change change)
+{
+    m_done.push_back(std::move(change));
+    m_undone.clear();
+}
+
+void OverlayManager::replay(std::vector<Change>& from, std::vector<Change>& to, bool undo)
+{
+    // Edits are kept by index, so the lists must stay as the history left them.
+    const bool editing = std::any_of(m_drawingViews.begin(), m_drawingViews.end(),
+                                     [](const DrawingView* view) { return view->isEditing(); });
+    if (editing || from.empty())
+        return;
+    for (const CanvasEdits& part : from.back())
+        part.canvas->applyEdits(part.edits, undo);
+    to.push_back(std::move(from.back()));
+    from.pop_back();
 }
 
 void OverlayManager::leave(std::function<void()> OverlayManager::*callback)
@@ -135,6 +198,7 @@ void OverlayManager::screenRemoved(QScreen* screen)
         if (m_windows[i]->targetScreen() != screen && m_windows[i]->targetScreen())
             continue;
         m_windows[i]->hide();
+        forget(m_drawingViews[i]);
         m_windows.erase(m_windows.begin() + std::ptrdiff_t(i));
         m_drawingViews.erase(m_drawingViews.begin() + std::ptrdiff_t(i));
         --i;
@@ -143,6 +207,16 @@ void OverlayManager::screenRemoved(QScreen* screen)
         hide();
     else
         grabKeyboard();
+}
+
+void OverlayManager::forget(const DrawingView* canvas)
+{
+    for (std::vector<Change>* history : {&m_done, &m_undone}) {
+        for (Change& change : *history)
+            std::erase_if(change,
+                          [canvas](const CanvasEdits& part) { return part.canvas == canvas; });
+        std::erase_if(*history, [](const Change& change) { return change.empty(); });
+    }
 }
 
 void OverlayManager::grabKeyboard()

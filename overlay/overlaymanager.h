@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/deletelater.h"
+#include "overlay/stroke.h"
 
 #include <QObject>
 #include <QTimer>
@@ -16,7 +17,8 @@ class ScreenCapturer;
 class SettingsStore;
 
 // Opens the pen overlay on every display as a whole, carries out pen, eraser and clear on every
-// canvas at once, and reports leaving to its owner.
+// canvas at once, and reports leaving to its owner. One history of changes serves every display,
+// so undo and redo act wherever the change was.
 class OverlayManager : public QObject
 {
     Q_OBJECT
@@ -36,6 +38,9 @@ public:
     void setPreset(int index);
     void useEraser();
     void clearAll();
+    // Do nothing while a drag is open, or when there is nothing to undo or redo.
+    void undo();
+    void redo();
 
     // Takes the keyboard back, e.g. after a region selection over the open overlay had it.
     void grabKeyboard();
@@ -51,6 +56,19 @@ public:
     std::function<void()> settingsCallback;
 
 private:
+    // What one change did to each canvas it touched.
+    struct CanvasEdits {
+        DrawingView* canvas;
+        StrokeEdits edits;
+    };
+    using Change = std::vector<CanvasEdits>;
+
+    void record(Change change);
+    // Moves the newest change from one history to the other, undoing or redoing it.
+    void replay(std::vector<Change>& from, std::vector<Change>& to, bool undo);
+    void setActiveTool(int tool);
+    // Drops a canvas that is going away from both histories.
+    void forget(const DrawingView* canvas);
     void leave(std::function<void()> OverlayManager::*callback);
     void screenRemoved(QScreen* screen);
 
@@ -59,4 +77,6 @@ private:
     std::vector<LaterPtr<OverlayWindow>> m_windows;
     std::vector<DrawingView*> m_drawingViews;
     QTimer m_release;
+    std::vector<Change> m_done;
+    std::vector<Change> m_undone;
 };

@@ -10,23 +10,25 @@ double eraseRadius(double currentWidth)
     return std::max(currentWidth * 3.0, 18.0);
 }
 
-QRectF eraseStrokesAt(QList<Stroke>& strokes, QPointF p, double currentWidth)
+void eraseStrokesAt(QList<Stroke>& strokes, QPointF p, double currentWidth, StrokeEdits& removed)
 {
     const double r = eraseRadius(currentWidth);
     const double threshold = r * r;
-    QRectF removed;
+    qsizetype index = 0;
     const auto hit = [&](const Stroke& s) {
         const bool isHit = std::any_of(s.points.cbegin(), s.points.cend(), [&](QPointF q) {
             const double dx = q.x() - p.x();
             const double dy = q.y() - p.y();
             return dx * dx + dy * dy <= threshold;
         });
+        // Each removal is counted in the list left by the ones before it.
         if (isHit)
-            removed |= strokeBounds(s);
+            removed.append({index, s, false});
+        else
+            ++index;
         return isHit;
     };
     strokes.erase(std::remove_if(strokes.begin(), strokes.end(), hit), strokes.end());
-    return removed;
 }
 
 QRectF strokeBounds(const Stroke& stroke)

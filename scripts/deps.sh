@@ -16,7 +16,7 @@ VELLORI_DEPS=(
 # (llvm: its llvm-symbolizer puts files and lines into their reports).
 VELLORI_TEST_DEPS=(
     xvfb xdotool x11-utils x11-xserver-utils openbox xcompmgr trayer
-    imagemagick scrot maim desktop-file-utils
+    imagemagick scrot maim desktop-file-utils xclip
     clang libclang-rt-14-dev llvm
 )
 

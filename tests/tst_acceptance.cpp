@@ -119,13 +119,17 @@ private slots:
         QVERIFY(QRect(1094, 494, 313, 13).contains(green));
 
         // The eraser takes a stroke near where it began (its points are the events Qt kept), and
-        // only that one: the screen shows again.
+        // only that one: the screen shows again. The toolbar on L now marks the eraser.
         QVERIFY(xdotool("key z"));
         QVERIFY(drag({{1100, 290}, {1100, 310}}));
-        QTRY_COMPARE(changed(open, grab(), kL | kR), green);
+        QTRY_COMPARE(changed(open, grab(), kR), green);
 
         QVERIFY(xdotool("key c"));
-        QTRY_COMPARE(changed(open, grab(), kL | kR), QRect());
+        QTRY_COMPARE(changed(open, grab(), kR), QRect());
+        QVERIFY(xdotool("key BackSpace"));
+        QTRY_COMPARE(changed(open, grab(), kR), green);
+        QVERIFY(xdotool("key shift+BackSpace"));
+        QTRY_COMPARE(changed(open, grab(), kR), QRect());
 
         QVERIFY(xdotool("key Escape"));
         QTRY_VERIFY(covers(app).isEmpty());
@@ -185,6 +189,13 @@ private slots:
         QVERIFY2(taken >= pressed && taken <= QDateTime::currentDateTime(), qPrintable(files[0]));
         // At R's native density: at scale 2 the drag was 100x40 points.
         QCOMPARE(QImage(files[0]).convertToFormat(QImage::Format_RGB32), before.copy(area));
+        // The same PNG is on the clipboard, for another client to paste.
+        QFile saved(files[0]);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QByteArray png = saved.readAll();
+        QByteArray pasted;
+        QTRY_VERIFY(run("xclip", {"-selection", "clipboard", "-t", "image/png", "-o"}, &pasted) &&
+                    pasted == png);
     }
 
     // An integer key holding text reads as 0, which picks F9; every other unusable value falls

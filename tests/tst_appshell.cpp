@@ -50,6 +50,19 @@ QString shortcutTexts(const AppDelegate& app)
     return texts.join('|');
 }
 
+// The titles of the toolbar buttons that its pixels show ringed in dark, left of the button.
+QString marked(QWidget* toolbar)
+{
+    const QImage image = toolbar->grab().toImage();
+    QStringList titles;
+    for (const QPushButton* b : toolbar->findChildren<QPushButton*>()) {
+        const QPoint ring(b->geometry().left() - 2, b->geometry().center().y());
+        if (qGray(image.pixel(ring * image.devicePixelRatio())) < 128)
+            titles << b->text();
+    }
+    return titles.join('|');
+}
+
 int overlayWindowsAlive()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -204,7 +217,8 @@ private slots:
         OverlayManager& overlay = app.overlayManager();
         for (DrawingView* view : overlay.drawingViews())
             TestSupport::drawStroke(view, {QPointF(30, 30), QPointF(80, 60)});
-        // Each canvas as "colour width mode strokes", after a letter on one of them.
+        // Each canvas as "colour width mode strokes", then the marked buttons, after a letter on
+        // one of them.
         const auto after = [&](char key, std::size_t screen) {
             if (key)
                 QTest::keyClick(overlay.drawingViews().at(screen), key);
@@ -214,18 +228,20 @@ private slots:
                               .arg(v->currentColor().name(), QString::number(v->currentWidth()),
                                    v->mode() == DrawingMode::pen ? "pen" : "eraser",
                                    QString::number(v->strokes().size()));
-            return states;
+            return states << marked(overlay.windows().front()->contentView()->toolbar());
         };
-        QCOMPARE(after('w', 0), QStringList(2, "#007aff 7.5 pen 1"));
-        QCOMPARE(after('e', 1), QStringList(2, "#34c759 7.5 pen 1"));
-        QCOMPARE(after('c', 1), QStringList(2, "#34c759 7.5 pen 0"));
+        QCOMPARE(after('w', 0), QStringList(2, "#007aff 7.5 pen 1") << "● W");
+        QCOMPARE(after('e', 1), QStringList(2, "#34c759 7.5 pen 1") << "● E");
+        QCOMPARE(after('c', 1), QStringList(2, "#34c759 7.5 pen 0") << "● E");
         for (DrawingView* view : overlay.drawingViews())
             TestSupport::drawStroke(view, {QPointF(30, 30), QPointF(80, 60)});
-        QCOMPARE(after('z', 1), QStringList(2, "#34c759 7.5 eraser 1"));
+        QCOMPARE(after('z', 1), QStringList(2, "#34c759 7.5 eraser 1") << "橡皮 Z");
+        QCOMPARE(after('q', 0), QStringList(2, "#0a78c8 7.5 pen 1") << "● Q");
+        QCOMPARE(after('z', 0), QStringList(2, "#0a78c8 7.5 eraser 1") << "橡皮 Z");
 
         app.toggleMarker();
         app.toggleMarker();
-        QCOMPARE(after(0, 0), QStringList(2, "#0a78c8 7.5 pen 0"));
+        QCOMPARE(after(0, 0), QStringList(2, "#0a78c8 7.5 pen 0") << "● Q");
         const QList<QScreen*> screens = QGuiApplication::screens();
         const std::vector<OverlayWindow*> windows = overlay.windows();
         for (std::size_t i = 0; i < windows.size(); ++i) {

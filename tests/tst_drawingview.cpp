@@ -2,6 +2,7 @@
 // on the display at scale 1 and the one at scale 2, with every stroke painted afresh.
 
 #include "overlay/drawingview.h"
+#include "overlay/overlaymanager.h"
 #include "settings/settingsstore.h"
 #include "testsupport.h"
 
@@ -42,6 +43,8 @@ QString difference(const QImage& actual, const QImage& expected, const char* wha
     const QImage e = expected.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     if (a.size() != e.size())
         return QString("%1: sizes differ").arg(what);
+    if (a == e)
+        return {};
     const int w = a.width();
     for (qsizetype i = 0; i < a.sizeInBytes(); ++i)
         if (qAbs(a.constBits()[i] - e.constBits()[i]) > 1)
@@ -54,22 +57,31 @@ QString difference(const QImage& actual, const QImage& expected, const char* wha
 // update area leaves stale pixels behind, as it would on screen.
 struct Canvas : QObject {
     SettingsStore settings;
-    DrawingView view{settings};
+    std::unique_ptr<DrawingView> own;
+    DrawingView& view;
     QStringList log;
     QImage shown;
     QRegion repainted;
 
-    explicit Canvas(int screen = 0)
+    explicit Canvas(int screen = 0) : own(std::make_unique<DrawingView>(settings)), view(*own)
     {
         const QPoint corner = QGuiApplication::screens().at(screen)->geometry().topLeft();
         view.setGeometry(QRect(corner + QPoint(40, 40), QSize(400, 300)));
-        view.installEventFilter(this);
         view.show();
-        shown = afresh({}, view.size(), view.devicePixelRatioF());
+        watch();
         view.onPreset = [this](int i) { log << QString("preset%1").arg(i); };
         view.onEraser = [this] { log << "eraser"; };
         view.onClear = [this] { log << "clear"; };
         view.onExit = [this] { log << "exit"; };
+        view.onUndo = [this] { log << "undo"; };
+        view.onRedo = [this] { log << "redo"; };
+    }
+    // A canvas someone else shows and wires, still empty.
+    explicit Canvas(DrawingView& shownElsewhere) : view(shownElsewhere) { watch(); }
+    void watch()
+    {
+        view.installEventFilter(this);
+        shown = afresh({}, view.size(), view.devicePixelRatioF());
     }
     bool eventFilter(QObject*, QEvent* event) override
     {
@@ -92,14 +104,16 @@ struct Canvas : QObject {
         // The copy's own paint event is not one the display sees.
         repainted = QRegion();
     }
-    // Empty when both the display copy and a full repaint match every stroke painted afresh.
-    QString mismatch()
+    // Empty when both the display copy and a full repaint match the strokes painted afresh.
+    QString mismatch() { return mismatch(view.strokes()); }
+    QString mismatch(const QList<Stroke>& strokes)
     {
+        sync();
         const QImage full = view.grab().toImage();
         // That paint was not the display's; copying everything next would hide stale pixels.
         repainted = QRegion();
         sync();
-        const QImage expected = afresh(view.strokes(), view.size(), view.devicePixelRatioF());
+        const QImage expected = afresh(strokes, view.size(), view.devicePixelRatioF());
         return difference(shown, expected, "on screen") +
                difference(full, expected, "full repaint");
     }
@@ -213,8 +227,10 @@ private slots:
         QTest::addColumn<int>("key");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("command"); // empty: passed on
-        const auto row = [](auto name, QVariantMap stored, int key, QString text, QString command) {
-            QTest::newRow(name) << stored << key << text << command;
+        QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+        const auto row = [](auto name, QVariantMap stored, int key, QString text, QString command,
+                            Qt::KeyboardModifiers modifiers = {}) {
+            QTest::newRow(name) << stored << key << text << command << modifiers;
         };
         using namespace SettingsKeys;
         const QString composed("\u00e9"), decomposed("e\u0301");
@@ -225,6 +241,9 @@ private slots:
         row("z", {}, Qt::Key_Z, "z", "eraser");
         row("c", {}, Qt::Key_C, "c", "clear");
         row("Escape", {}, Qt::Key_Escape, "\x1b", "exit");
+        row("Ctrl+Z", {}, Qt::Key_Z, "\x1a", "eraser", Qt::ControlModifier);
+        row("Backspace", {}, Qt::Key_Backspace, "\b", "undo");
+        row("Shift+Backspace", {}, Qt::Key_Backspace, "\b", "redo", Qt::ShiftModifier);
         row("x passed on", {}, Qt::Key_X, "x", "");
         row("F1 passed on", {}, Qt::Key_F1, "", "");
         row("shared letter", {{redKey, "z"}, {eraserKey, "z"}}, Qt::Key_Z, "z", "preset0");
@@ -241,10 +260,11 @@ private slots:
         QFETCH(int, key);
         QFETCH(QString, text);
         QFETCH(QString, command);
+        QFETCH(Qt::KeyboardModifiers, modifiers);
         Canvas c;
         for (auto it = stored.cbegin(); it != stored.cend(); ++it)
             c.settings.setString(it.value().toString(), it.key());
-        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);
+        QKeyEvent event(QEvent::KeyPress, key, modifiers, text);
         QApplication::sendEvent(&c.view, &event);
         QCOMPARE(c.log, command.isEmpty() ? QStringList() : QStringList{command});
         // An ignored key goes on to the parent widget.
@@ -375,6 +395,75 @@ private slots:
         view->applyPen(blue, 9);
         drawStroke(view, {{20, 20}, {380, 280}, {20, 280}, {380, 20}});
         QCOMPARE(c.mismatch(), QString());
+    }
+
+    // One history over both displays: each change comes and goes where it was made, the strokes
+    // in their order (opaque ones cross at one point), and the screen shows exactly them.
+    void undoAndRedo()
+    {
+        SettingsStore settings;
+        OverlayManager overlay(settings);
+        overlay.show({}, {});
+        std::vector<std::unique_ptr<Canvas>> canvases;
+        for (DrawingView* view : overlay.drawingViews()) {
+            QVERIFY(QTest::qWaitForWindowExposed(view->window()));
+            canvases.push_back(std::make_unique<Canvas>(*view));
+        }
+        QCOMPARE(canvases.size(), 2u);
+        DrawingView* left = &canvases[0]->view;
+        DrawingView* right = &canvases[1]->view;
+        const QList<QColor> colors{red, blue, green, violet};
+        for (int i = 0; i < 5; ++i) {
+            for (DrawingView* view : {left, right}) {
+                view->applyPen(colors[i % 4], 6);
+                drawStroke(view, {{80.0 + 50 * i, 80}, {300, 300}, {80.0 + 50 * i, 520}});
+            }
+        }
+        using State = std::vector<QList<Stroke>>;
+        const auto state = [&] { return State{left->strokes(), right->strokes()}; };
+        const auto shows = [&](const State& expected) {
+            QString found;
+            for (std::size_t i = 0; i < canvases.size(); ++i)
+                found += canvases[i]->mismatch(expected[i]);
+            return found;
+        };
+        const auto key = [&](Qt::KeyboardModifiers modifiers = {}) {
+            QTest::keyClick(right, Qt::Key_Backspace, modifiers);
+        };
+
+        const State drawn = state();
+        drawStroke(right, {{20, 300}, {600, 310}});
+        const State stroked = state();
+        // One drag takes strokes 1 and 3 by their lower ends, and nothing in between.
+        overlay.useEraser();
+        drawStroke(left, {{130, 520}, {130, 600}, {230, 600}, {230, 520}});
+        overlay.setPreset(0);
+        const State erased = state();
+        QCOMPARE(erased[0].size(), 3);
+        overlay.clearAll();
+        const State cleared = state();
+        for (const State& expected : {erased, stroked, drawn}) {
+            key();
+            QCOMPARE(shows(expected), QString());
+        }
+        for (const State& expected : {stroked, erased, cleared}) {
+            key(Qt::ShiftModifier);
+            QCOMPARE(shows(expected), QString());
+        }
+        key();
+        drawStroke(left, {{40, 40}, {500, 60}});
+        const State redrawn = state();
+        key(Qt::ShiftModifier);
+        QCOMPARE(shows(redrawn), QString());
+        key();
+        QCOMPARE(shows(erased), QString());
+        // Not in the middle of a drag, whose stroke would lose its place.
+        press(left, {40, 40});
+        drag(left, {500, 60});
+        key();
+        release(left, {500, 60});
+        QCOMPARE(shows(redrawn), QString());
+        overlay.hide();
     }
 };
 
