@@ -6,8 +6,8 @@
 #include <functional>
 #include <optional>
 
-// The rubber band over a still of one screen: dims it, shows the dragged rectangle lighter with a white
-// outline, and reports the rectangle once it is at least 4 x 4.
+// The rubber band over a still of one screen: dims it, shows the dragged rectangle lighter with
+// a white outline, and reports the rectangle once it is at least 4 x 4.
 class SelectionView : public QWidget
 {
     Q_OBJECT
