@@ -2,8 +2,10 @@
 
 #include "app/deletelater.h"
 #include "overlay/stroke.h"
+#include "screenshot/screencapturer.h"
 
 #include <QObject>
+#include <QRect>
 #include <QTimer>
 
 #include <functional>
@@ -13,7 +15,7 @@
 class DrawingView;
 class OverlayWindow;
 class QScreen;
-class ScreenCapturer;
+class QWidget;
 class SettingsStore;
 
 // Opens the pen overlay on every display as a whole, carries out pen, eraser and clear on every
@@ -24,16 +26,17 @@ class OverlayManager : public QObject
     Q_OBJECT
 
 public:
-    // Without a capturer, or when translucent windows blend, the overlay shows the live screen;
-    // otherwise it draws on a still of each screen taken as it opens.
+    // Without a capturer, or when translucent windows blend, the overlay opens at once over the
+    // live screen; otherwise it opens once stills of the screens have come, and draws on them.
     explicit OverlayManager(SettingsStore& settings, ScreenCapturer* capturer = nullptr,
                             QObject* parent = nullptr);
     ~OverlayManager() override;
 
-    // Does nothing while the overlay is open.
+    // Does nothing while the overlay is open or opening.
     void show(std::function<void()> onExit, std::function<void()> onSettings);
-    // Closes every window and drops their strokes; also clears the callbacks. A moment later,
-    // once the windows are gone, the memory they used is given back (releaseTimer()).
+    // Closes every window and drops their strokes, or drops an opening that waits for stills;
+    // also clears the callbacks. A moment later, once the windows are gone, the memory they
+    // used is given back (releaseTimer()).
     void hide();
     void setPreset(int index);
     void useEraser();
@@ -45,7 +48,13 @@ public:
     // Takes the keyboard back, e.g. after a region selection over the open overlay had it.
     void grabKeyboard();
 
+    // Hides the toolbar, e.g. out of a screenshot; returns where it was, in global coordinates.
+    QRect hideToolbar();
+    void showToolbar();
+
     bool isShowing() const { return !m_windows.empty(); }
+    // Waiting for the stills to open on.
+    bool isOpening() const { return m_opening != 0; }
     std::vector<OverlayWindow*> windows() const;
     const std::vector<DrawingView*>& drawingViews() const { return m_drawingViews; }
 
@@ -54,6 +63,8 @@ public:
 
     std::function<void()> exitCallback;
     std::function<void()> settingsCallback;
+    // Run whenever open windows have closed, however they were closed. Kept across openings.
+    std::function<void()> onHidden;
 
 private:
     // What one change did to each canvas it touched.
@@ -69,6 +80,8 @@ private:
     void setActiveTool(int tool);
     // Drops a canvas that is going away from both histories.
     void forget(const DrawingView* canvas);
+    void open(const std::vector<ScreenStill>& stills);
+    QWidget* toolbar() const;
     void leave(std::function<void()> OverlayManager::*callback);
     void screenRemoved(QScreen* screen);
 
@@ -79,4 +92,7 @@ private:
     QTimer m_release;
     std::vector<Change> m_done;
     std::vector<Change> m_undone;
+    // The number of the opening that waits for stills; 0 when none does.
+    int m_opening = 0;
+    int m_openings = 0;
 };

@@ -25,15 +25,21 @@ QSize nativeSize(const QSizeF& points, qreal ratio)
 QImage cropStill(const QImage& still, const QRectF& rect)
 {
     const qreal ratio = still.devicePixelRatio();
-    QImage region(nativeSize(rect.size(), ratio), QImage::Format_ARGB32_Premultiplied);
-    region.fill(Qt::transparent);
-    QPainter painter(&region);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    const QPoint origin(int(std::trunc(rect.x() * ratio)), int(std::trunc(rect.y() * ratio)));
-    QImage pixels = still;
-    pixels.setDevicePixelRatio(1.0);
-    painter.drawImage(-origin, pixels);
-    painter.end();
+    const QRect area(QPoint(int(std::trunc(rect.x() * ratio)), int(std::trunc(rect.y() * ratio))),
+                     nativeSize(rect.size(), ratio));
+    QImage region;
+    if (still.rect().contains(area)) {
+        // The usual case: a plain copy, which keeps the still opaque for the encoder.
+        region = still.copy(area);
+    } else {
+        region = QImage(area.size(), QImage::Format_ARGB32_Premultiplied);
+        region.fill(Qt::transparent);
+        QPainter painter(&region);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        QImage pixels = still;
+        pixels.setDevicePixelRatio(1.0);
+        painter.drawImage(-area.topLeft(), pixels);
+    }
     region.setDevicePixelRatio(ratio);
     return region;
 }

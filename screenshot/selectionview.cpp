@@ -87,12 +87,7 @@ void SelectionView::keyPressEvent(QKeyEvent* event)
 void SelectionView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    if (m_still.isNull())
-        painter.fillRect(rect(), Qt::transparent);
-    else
-        painter.drawImage(rect(), m_still);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.drawImage(rect(), m_still);
     painter.fillRect(rect(), QColor(0, 0, 0, 77));
     if (!m_selectionRect.isEmpty()) {
         painter.fillRect(m_selectionRect, QColor(255, 255, 255, 31));

@@ -6,8 +6,8 @@
 #include <functional>
 #include <optional>
 
-// The rubber band over one screen: dims it, shows the dragged rectangle lighter with a white
-// outline, and reports the rectangle once it is at least 4 x 4.
+// The rubber band over a still of one screen: dims it, shows the dragged rectangle lighter with
+// a white outline, and reports the rectangle once it is at least 4 x 4.
 class SelectionView : public QWidget
 {
     Q_OBJECT
@@ -16,7 +16,7 @@ public:
     static inline const QString hintText = QStringLiteral("拖拽选择截图区域  ·  Esc / 右键取消");
     static constexpr double minimumSize = 4.0;
 
-    // still: a picture of the screen to show under the dimming, or null to show the live screen.
+    // still: the picture of the screen that the selection is made on, shown under the dimming.
     explicit SelectionView(const QImage& still = {}, QWidget* parent = nullptr);
 
     std::function<void(const QRectF&)> onComplete;

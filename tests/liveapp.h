@@ -12,6 +12,7 @@
 
 #include <X11/keysym.h>
 
+#include <utility>
 #include <vector>
 
 namespace live
@@ -138,6 +139,13 @@ public:
             process->kill();
             process->waitForFinished(5000);
         }
+        // Until a compositor has faded the windows out: a dead program's window that xcompmgr -f
+        // is still fading can keep the next program's windows from ever showing.
+        QImage shown = grab();
+        QTest::qWaitFor([&] {
+            QTest::qWait(50);
+            return std::exchange(shown, grab()) == shown;
+        });
     }
 
     QString path(const QString& relative) const { return m_root.filePath(relative); }

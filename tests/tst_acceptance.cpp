@@ -1,7 +1,7 @@
 // The built program on the test desktop, driven only by real keys and mouse from another client
-// and judged only by what the screen shows and what lands on disk. Runs a second time without a
-// compositor (VELLORI_NO_COMPOSITOR set), where a translucent window that paints nothing shows
-// black instead of the screen.
+// and judged only by what the screen shows and what lands on disk. Runs again under a compositor
+// that fades windows in and out, and without a compositor (VELLORI_NO_COMPOSITOR set), where a
+// translucent window that paints nothing shows black instead of the screen.
 
 #include "app/singleinstance.h"
 #include "liveapp.h"
@@ -196,6 +196,43 @@ private slots:
         QByteArray pasted;
         QTRY_VERIFY(run("xclip", {"-selection", "clipboard", "-t", "image/png", "-o"}, &pasted) &&
                     pasted == png);
+    }
+
+    // A flat region stays flat: no dimming, no outline of the selection, neither the control
+    // window that was up at the request nor the pen's toolbar, however slowly they fade out.
+    void screenshotLeavesOurWindowsOut_data()
+    {
+        QTest::addColumn<bool>("pen");
+        QTest::addColumn<QRect>("area");
+        QTest::newRow("control window") << false << QRect(40, 300, 860, 700);
+        QTest::newRow("pen toolbar") << true << QRect(100, 4, 760, 200);
+    }
+
+    void screenshotLeavesOurWindowsOut()
+    {
+        QFETCH(bool, pen);
+        QFETCH(QRect, area);
+        Sandbox sandbox;
+        QProcess* app = sandbox.launch();
+        QVERIFY(app);
+        const QPoint ours = pen ? QPoint(480, 40) : QPoint(340, 600);
+        if (pen) {
+            QVERIFY(closeControlWindow(app));
+            QVERIFY(xdotool("key F8"));
+        } else {
+            QVERIFY(xdotool(QString("windowmove --sync %1 100 400").arg(managed(app).value(0))));
+        }
+        QTRY_VERIFY(grab(QRect(ours, QSize(1, 1))).pixel(0, 0) != kBackground);
+        QVERIFY(xdotool("key F9"));
+        // Until the selection dims the screen.
+        QTRY_VERIFY(qBlue(grab(QRect(1500, 900, 1, 1)).pixel(0, 0)) < qBlue(kBackground) * 4 / 5);
+        QVERIFY(drag({area.topLeft(), area.center(), area.bottomRight() + QPoint(1, 1)}));
+        QStringList files;
+        QTRY_VERIFY((files = filesUnder(sandbox.screenshotRoot())).size() == 1 &&
+                    !QFileInfo(files[0]).fileName().startsWith('.'));
+        QImage flat(area.size(), QImage::Format_RGB32);
+        flat.fill(kBackground);
+        QCOMPARE(QImage(files[0]).convertToFormat(QImage::Format_RGB32), flat);
     }
 
     // An integer key holding text reads as 0, which picks F9; every other unusable value falls

@@ -71,6 +71,13 @@ int overlayWindowsAlive()
                              [](QWidget* w) { return qobject_cast<OverlayWindow*>(w); }));
 }
 
+// The pen opens once its stills have come, or failed to: offscreen there are none.
+void toggleAndWait(AppDelegate& app)
+{
+    app.toggleMarker();
+    QTest::qWaitFor([&] { return !app.overlayManager().isOpening(); });
+}
+
 // What a user can do to the running program, by name, so test rows can list it.
 void perform(AppDelegate& app, const QString& action)
 {
@@ -91,6 +98,7 @@ void perform(AppDelegate& app, const QString& action)
         QTest::mouseClick(startingWith(panel->findChildren<QPushButton*>(), target),
                           Qt::LeftButton);
     }
+    QTest::qWaitFor([&] { return !overlay.isOpening(); });
 }
 
 } // namespace
@@ -213,7 +221,7 @@ private slots:
         app.settings().setColor(QColor(10, 120, 200), SettingsKeys::redColor);
         app.settings().setDouble(7.5, SettingsKeys::lineWidth);
         app.applicationDidFinishLaunching();
-        app.toggleMarker();
+        toggleAndWait(app);
         OverlayManager& overlay = app.overlayManager();
         for (DrawingView* view : overlay.drawingViews())
             TestSupport::drawStroke(view, {QPointF(30, 30), QPointF(80, 60)});
@@ -240,7 +248,7 @@ private slots:
         QCOMPARE(after('z', 0), QStringList(2, "#0a78c8 7.5 eraser 1") << "橡皮 Z");
 
         app.toggleMarker();
-        app.toggleMarker();
+        toggleAndWait(app);
         QCOMPARE(after(0, 0), QStringList(2, "#0a78c8 7.5 pen 0") << "● Q");
         const QList<QScreen*> screens = QGuiApplication::screens();
         const std::vector<OverlayWindow*> windows = overlay.windows();
@@ -281,7 +289,7 @@ private slots:
     {
         AppDelegate app;
         app.applicationDidFinishLaunching();
-        app.toggleMarker();
+        toggleAndWait(app);
         QCOMPARE(overlayWindowsAlive(), 2);
         QTimer::singleShot(0, &app, &AppDelegate::quit);
         QTimer::singleShot(5000, &app, [] { QCoreApplication::exit(1); });
