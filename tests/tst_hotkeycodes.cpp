@@ -66,15 +66,6 @@ private slots:
         QFETCH(quint32, code);
         QCOMPARE(functionKeyNumber(code), 0);
     }
-
-    void ids()
-    {
-        QCOMPARE(HotKeyIDs::signature, ::fourCharCode("VLMK"));
-        QCOMPARE(HotKeyIDs::screenshot.signature, HotKeyIDs::signature);
-        QCOMPARE(HotKeyIDs::screenshot.id, quint32(1));
-        QCOMPARE(HotKeyIDs::pen.signature, HotKeyIDs::signature);
-        QCOMPARE(HotKeyIDs::pen.id, quint32(2));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestHotKeyCodes)

@@ -112,13 +112,6 @@ private slots:
         QVERIFY(!QFileInfo::exists(missing));
     }
 
-    void nativeSizes()
-    {
-        QCOMPARE(nativeSize(QSizeF(100.75, 4), 2.0), QSize(201, 8)); // truncates
-        QCOMPARE(nativeSize(QSizeF(5, 7), 1.5), QSize(7, 10));
-        QCOMPARE(nativeSize(QSizeF(0.2, 0.4), 1.0), QSize(1, 1)); // never below one
-    }
-
     void cropStillCutsNativePixels()
     {
         QImage still(40, 20, QImage::Format_RGB32);
