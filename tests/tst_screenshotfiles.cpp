@@ -123,6 +123,8 @@ private slots:
         const QImage region = cropStill(still, QRectF(3, 2, 5, 4));
         QCOMPARE(region.size(), QSize(10, 8));
         QCOMPARE(region.devicePixelRatio(), 2.0);
+        // Fractions of a pixel are cut off, but a region is never empty.
+        QCOMPARE(cropStill(still, QRectF(0, 0, 5.3, 0.2)).size(), QSize(10, 1));
         QCOMPARE(region.pixel(0, 0), qRgb(6, 4, 7));
         QCOMPARE(region.pixel(9, 7), qRgb(15, 11, 7));
         // Past the still's right edge: transparent.

@@ -41,6 +41,7 @@ private slots:
         QTest::newRow("width absent") << lineWidth << absent << QVariant(4.0);
         QTest::newRow("width from text") << lineWidth << QVariant("7.25") << QVariant(7.25);
         QTest::newRow("width zero") << lineWidth << QVariant(0.0) << QVariant(4.0);
+        QTest::newRow("width negative") << lineWidth << QVariant(-3.0) << QVariant(4.0);
         QTest::newRow("width infinity") << lineWidth << QVariant(inf) << QVariant(4.0);
         QTest::newRow("width bytes") << lineWidth << QVariant(QByteArray("4")) << QVariant(4.0);
 
@@ -49,10 +50,13 @@ private slots:
         QTest::newRow("letter bytes") << letter << QVariant(QByteArray("x")) << QVariant("w");
 
         const QByteArray good = ColorCodec::encode(QColor(10, 20, 30));
-        QByteArray wrongVersion = good;
+        QByteArray wrongTag = good, wrongVersion = good;
+        wrongTag[0] = 'X';
         wrongVersion[4] = 2;
         QTest::newRow("colour absent") << color << absent << red;
         QTest::newRow("colour good") << color << QVariant(good) << QVariant(QColor(10, 20, 30));
+        QTest::newRow("colour wrong tag") << color << QVariant(wrongTag) << red;
+        QTest::newRow("colour too long") << color << QVariant(good + "x") << red;
         QTest::newRow("colour wrong version") << color << QVariant(wrongVersion) << red;
         QTest::newRow("colour text") << color << QVariant("red") << red;
     }
