@@ -35,10 +35,7 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("stored"); // null when refused
         auto row = [](auto name, QString in, QString out) { QTest::newRow(name) << in << out; };
-        row("blanks around", " \tq\r\n", "q");
-        row("ideographic space", "\u3000q\u3000", "q");
-        row("no-break space", "\u00A0q\u00A0", "q");
-        row("line separators", "\u2028q\u0085\u2029", "q");
+        row("blanks around", " \t\u3000\u00A0\u2028q\u0085\u2029\r\n", "q");
         row("upper case", "Q", "q");
         row("é precomposed", "\u00C9", "\u00E9");
         row("é decomposed", "E\u0301 ", "e\u0301");
