@@ -40,8 +40,6 @@ private slots:
     {
         QTest::addColumn<QStringList>("taken"); // a trailing '/' makes a folder
         QTest::addColumn<QString>("expected");
-        QTest::newRow("free") << QStringList{} << "s.png";
-        QTest::newRow("taken") << QStringList{"s.png"} << "s_02.png";
         QTest::newRow("first gap") << QStringList{"s.png", "s_03.png"} << "s_02.png";
         QTest::newRow("folder counts") << QStringList{"s.png/"} << "s_02.png";
         QStringList upTo99{"s.png"};
