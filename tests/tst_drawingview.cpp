@@ -235,15 +235,9 @@ private slots:
         using namespace SettingsKeys;
         const QString composed("\u00e9"), decomposed("e\u0301");
         row("q", {}, Qt::Key_Q, "q", "preset0");
-        row("w", {}, Qt::Key_W, "w", "preset1");
         row("e", {}, Qt::Key_E, "e", "preset2");
         row("Shift+E", {}, Qt::Key_E, "E", "preset2");
-        row("z", {}, Qt::Key_Z, "z", "eraser");
-        row("c", {}, Qt::Key_C, "c", "clear");
-        row("Escape", {}, Qt::Key_Escape, "\x1b", "exit");
         row("Ctrl+Z", {}, Qt::Key_Z, "\x1a", "eraser", Qt::ControlModifier);
-        row("Backspace", {}, Qt::Key_Backspace, "\b", "undo");
-        row("Shift+Backspace", {}, Qt::Key_Backspace, "\b", "redo", Qt::ShiftModifier);
         row("x passed on", {}, Qt::Key_X, "x", "");
         row("F1 passed on", {}, Qt::Key_F1, "", "");
         row("shared letter", {{redKey, "z"}, {eraserKey, "z"}}, Qt::Key_Z, "z", "preset0");

@@ -31,52 +31,34 @@ private slots:
         const QString number = markerFunctionKey, letter = blueKey, color = redColor;
         const QVariant absent, red = SettingsDefaults::systemRed;
         QTest::newRow("int absent") << number << absent << QVariant(8);
-        QTest::newRow("int") << number << QVariant(5) << QVariant(5);
         QTest::newRow("int zero is not the default") << number << QVariant(0) << QVariant(0);
-        QTest::newRow("int negative") << number << QVariant(-1) << QVariant(-1);
         QTest::newRow("int from text") << number << QVariant("12") << QVariant(12);
         QTest::newRow("int fraction truncates") << number << QVariant(7.9) << QVariant(7);
-        QTest::newRow("int words") << number << QVariant("abc") << QVariant(0);
-        QTest::newRow("int empty text") << number << QVariant("") << QVariant(0);
         QTest::newRow("int bytes") << number << QVariant(QByteArray("\x01")) << QVariant(0);
-        QTest::newRow("int list") << number << QVariant(QStringList{"1", "2"}) << QVariant(0);
         QTest::newRow("int huge") << number << QVariant("1e300") << QVariant(0);
 
         const double inf = std::numeric_limits<double>::infinity();
         QTest::newRow("width absent") << lineWidth << absent << QVariant(4.0);
-        QTest::newRow("width 2.5 kept") << lineWidth << QVariant(2.5) << QVariant(2.5);
         QTest::newRow("width from text") << lineWidth << QVariant("7.25") << QVariant(7.25);
         QTest::newRow("width zero") << lineWidth << QVariant(0.0) << QVariant(4.0);
         QTest::newRow("width negative") << lineWidth << QVariant(-3.0) << QVariant(4.0);
-        QTest::newRow("width nan") << lineWidth << QVariant(std::nan("")) << QVariant(4.0);
         QTest::newRow("width infinity") << lineWidth << QVariant(inf) << QVariant(4.0);
-        QTest::newRow("width words") << lineWidth << QVariant("wide") << QVariant(4.0);
         QTest::newRow("width bytes") << lineWidth << QVariant(QByteArray("4")) << QVariant(4.0);
 
         QTest::newRow("letter absent") << letter << absent << QVariant("w");
-        QTest::newRow("letter upper case") << letter << QVariant("Q") << QVariant("Q");
         QTest::newRow("letter blanks") << letter << QVariant(" q ") << QVariant(" q ");
-        QTest::newRow("letter several") << letter << QVariant("qq") << QVariant("qq");
-        QTest::newRow("letter empty") << letter << QVariant("") << QVariant("");
-        QTest::newRow("letter cjk") << letter << QVariant("笔") << QVariant("笔");
         QTest::newRow("letter bytes") << letter << QVariant(QByteArray("x")) << QVariant("w");
-        QTest::newRow("letter list") << letter << QVariant(QStringList{"a"}) << QVariant("w");
 
         const QByteArray good = ColorCodec::encode(QColor(10, 20, 30));
         QByteArray wrongTag = good, wrongVersion = good;
         wrongTag[0] = 'X';
         wrongVersion[4] = 2;
-        const QByteArray random = QByteArray::fromHex("deadbeef00112233445566");
         QTest::newRow("colour absent") << color << absent << red;
         QTest::newRow("colour good") << color << QVariant(good) << QVariant(QColor(10, 20, 30));
         QTest::newRow("colour wrong tag") << color << QVariant(wrongTag) << red;
-        QTest::newRow("colour wrong version") << color << QVariant(wrongVersion) << red;
-        QTest::newRow("colour too short") << color << QVariant(good.chopped(1)) << red;
         QTest::newRow("colour too long") << color << QVariant(good + "x") << red;
-        QTest::newRow("colour empty") << color << QVariant(QByteArray()) << red;
-        QTest::newRow("colour random bytes") << color << QVariant(random) << red;
+        QTest::newRow("colour wrong version") << color << QVariant(wrongVersion) << red;
         QTest::newRow("colour text") << color << QVariant("red") << red;
-        QTest::newRow("colour number") << color << QVariant(42) << red;
     }
 
     void read()
