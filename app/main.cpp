@@ -1,12 +1,20 @@
 #include "app/appdelegate.h"
 #include "app/applicationsetup.h"
+#include "app/platformchoice.h"
 #include "app/singleinstance.h"
 #include "app/terminationsignals.h"
 
 #include <QApplication>
 
+#include <cstdio>
+
 int main(int argc, char* argv[])
 {
+    // Without a desktop Qt would abort with a core dump.
+    if (!applyPlatformChoice()) {
+        std::fputs("Vellori 需要图形桌面（X11 或 Wayland），当前没有可用的显示。\n", stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     setUpApplication();
 
