@@ -71,33 +71,44 @@ serves() {
     xdpyinfo -display ":$1" >/dev/null 2>&1 && [[ $(tr -d ' \n' <"/tmp/.X$1-lock") == "$2" ]]
 }
 
-# A display number nobody uses; if another server takes it first, Xvfb exits
-# at once and the next number is tried.
-display=""
-for n in {99..199}; do
-    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-    start xvfb Xvfb ":$n" -screen 0 1920x1080x24 -noreset -nolisten tcp -s 0
-    if await Xvfb "${pids[-1]}" "$xenv/xvfb.log" serves "$n" "${pids[-1]}" 2>/dev/null; then
-        display=":$n"
-        break
-    fi
-    wait "${pids[-1]}" 2>/dev/null || true
-    unset 'pids[-1]'
-done
-if [[ -z $display ]]; then
+# start_xvfb NAME SIZE : an Xvfb on a display number nobody uses, logging to
+# $xenv/NAME.log; if another server takes the number first, Xvfb exits at once
+# and the next number is tried. Sets $xvfb_display.
+start_xvfb() {
+    local name=$1 size=$2 n
+    xvfb_display=""
+    for n in {99..199}; do
+        [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+        start "$name" Xvfb ":$n" -screen 0 "${size}x24" -noreset -nolisten tcp -s 0
+        if await Xvfb "${pids[-1]}" "$xenv/$name.log" serves "$n" "${pids[-1]}" 2>/dev/null; then
+            xvfb_display=":$n"
+            return 0
+        fi
+        wait "${pids[-1]}" 2>/dev/null || true
+        unset 'pids[-1]'
+    done
     echo "could not start Xvfb:" >&2
-    tail -n 20 "$xenv/xvfb.log" >&2
-    exit 1
-fi
-export DISPLAY=$display
+    tail -n 20 "$xenv/$name.log" >&2
+    return 1
+}
+start_xvfb xvfb 1920x1080
+export DISPLAY=$xvfb_display
+# A second, bare X server: one instance per display is tested across the two.
+start_xvfb xvfb2 640x480
+export VELLORI_SECOND_DISPLAY=$xvfb_display
 unset WAYLAND_DISPLAY XAUTHORITY
 # Screenshot paths hold Chinese; every tool must see UTF-8 file names.
 [[ $(locale charmap 2>/dev/null) == UTF-8 ]] || export LC_ALL=C.UTF-8
-vellori_log "Xvfb on $DISPLAY"
+vellori_log "Xvfb on $DISPLAY, a second one on $VELLORI_SECOND_DISPLAY"
 
 # Two 960x1080 monitors side by side on the one 1920x1080 screen.
 xrandr --setmonitor L 960/254x1080/286+0+0 screen >/dev/null
 xrandr --setmonitor R 960/254x1080/286+960+0 none >/dev/null
+
+# Another local user, whose files the tests hand to it to check what the program trusts.
+if ((EUID == 0)) && ! id vellori-tb >/dev/null 2>&1; then
+    useradd --system --no-create-home --shell /usr/sbin/nologin vellori-tb
+fi
 
 # Every client below gets a throwaway home, so no user settings leak in and
 # the tests never write to the real ~/.config or ~/Desktop.
@@ -180,7 +191,8 @@ fuzz_targets() {
     CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DVELLORI_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null || return 1
     cmake --build "$dir" --parallel "$(nproc)" --target fuzz || return 1
-    for target in colorcodec:64 settingsreads:512 functionnumber:256 letters:256; do
+    for target in colorcodec:64 settingsreads:512 functionnumber:256 letters:256 \
+        instancemessage:128; do
         max_len=${target#*:} target=${target%:*}
         work=$scratch/fuzz/$target
         mkdir -p "$work/corpus" "$work/artifacts"
