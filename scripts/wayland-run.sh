@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# wayland-run.sh COMMAND [PROGRAM]: runs COMMAND (a test or benchmark binary) as the user of the
-# Wayland test desktop that scripts/test.sh started, on that desktop. COMMAND and PROGRAM (the
-# built vellori) are copied into the desktop's private folder first, because the checkout may
-# be closed to that user; COMMAND finds the copy of PROGRAM through VELLORI_PROGRAM.
+# wayland-run.sh COMMAND [PROGRAM [ARGS...]]: runs COMMAND (a test or benchmark binary) with
+# ARGS as the user of the Wayland test desktop that scripts/test.sh started, on that desktop.
+# COMMAND and PROGRAM (the built vellori) are copied into the desktop's private folder first,
+# because the checkout may be closed to that user; COMMAND finds the copy of PROGRAM through
+# VELLORI_PROGRAM.
 set -euo pipefail
 
 env_file=${VELLORI_WAYLAND_ENV:-}
@@ -23,4 +24,4 @@ chown -R "$user:" "$bin"
 # Not exec: the copies go once the command is done.
 cd "$bin"
 runuser -u "$user" -- env -i PATH=/usr/local/bin:/usr/bin:/bin $(grep -v '^VELLORI_' "$env_file") \
-    "${program[@]}" "$bin/$(basename "$1")"
+    "${program[@]}" "$bin/$(basename "$1")" "${@:3}"
