@@ -5,23 +5,18 @@
 #include "app/shortcuttexts.h"
 #include "hotkeys/hotkeybackend.h"
 #include "overlay/overlaymanager.h"
-#include "screenshot/capturegeometry.h"
-#include "screenshot/pngencoder.h"
+#include "screenshot/screenshotflow.h"
 #include "screenshot/screenshotpaths.h"
-#include "screenshot/selectionmanager.h"
 #include "settings/settingswindowcontroller.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
-#include <QFileInfo>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
-#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -29,16 +24,29 @@ namespace
 {
 
 const QString kIdleTooltip = QStringLiteral("Vellori截图与红笔");
-constexpr int kSelectionDelayMs = 180;
-// A compositor needs a moment to take the dimming off the screen before it is read.
-constexpr int kCompositorSettleMs = 80;
 
 } // namespace
 
-AppDelegate::AppDelegate(Platform platform) : m_platform(std::move(platform))
+AppDelegate::AppDelegate(Platform platform)
+    : m_platform(std::move(platform)),
+      m_screenshotFlow(std::make_unique<ScreenshotFlow>(m_platform))
 {
     m_statusLine.onMessage = [this](const QString& message) { showStatusMessage(message); };
     m_statusLine.onIdle = [this] { showIdleStatus(); };
+    ScreenshotFlow& flow = *m_screenshotFlow;
+    flow.onStatus = [this](const QString& message, double seconds) {
+        updateStatus(message, seconds);
+    };
+    flow.onHideWindows = [this] { return hideForStills(); };
+    flow.onStillsTaken = [this] {
+        if (m_overlayManager)
+            m_overlayManager->showToolbar();
+    };
+    // A layer that stays open takes the keyboard back from one that closed above it.
+    flow.onSelectionClosed = [this] {
+        if (m_overlayManager)
+            m_overlayManager->grabKeyboard();
+    };
 }
 
 AppDelegate::~AppDelegate()
@@ -161,15 +169,17 @@ void AppDelegate::buildControlWindow()
 
 OverlayManager& AppDelegate::overlayManager()
 {
-    if (!m_overlayManager)
+    if (!m_overlayManager) {
         m_overlayManager = std::make_unique<OverlayManager>(m_settings, m_platform.capturer.get());
+        m_overlayManager->onHidden = [this] { m_screenshotFlow->grabKeyboard(); };
+    }
     return *m_overlayManager;
 }
 
 void AppDelegate::toggleMarker()
 {
     OverlayManager& overlay = overlayManager();
-    if (overlay.isShowing()) {
+    if (overlay.isShowing() || overlay.isOpening()) {
         overlay.hide();
         updateStatus(QStringLiteral("已退出画笔"), 2);
         return;
@@ -189,107 +199,34 @@ void AppDelegate::toggleMarker()
 
 void AppDelegate::captureScreenshot()
 {
-    if (m_takingScreenshot)
-        return;
-    if (!m_platform.permission->preflight()) {
-        const bool asked = m_platform.permission->request();
-        m_platform.alerts->showModal(
-            {QStringLiteral("需要重新确认屏幕录制权限"),
-             asked ? QStringLiteral("macOS 已收到授权请求。请在系统设置中允许“Vellori截图与红笔”，"
-                                    "然后完全退出并重新打开本应用。")
-                   : QStringLiteral("请先在“系统设置 → 隐私与安全性 → 屏幕与系统音频录制”中允许本"
-                                    "应用，然后完全退出并重新打开。")});
-        return;
-    }
-    const QDateTime now = m_platform.clock();
-    const QString dayFolder =
-        QDir(ScreenshotPaths::screenshotRoot()).filePath(ScreenshotPaths::dayName(now));
-    if (!QDir().mkpath(dayFolder)) {
-        failScreenshot(QStringLiteral("无法创建文件夹“%1”。").arg(dayFolder));
-        return;
-    }
-    const QString target = ScreenshotPaths::uniquePNG(dayFolder, ScreenshotPaths::fileStem(now));
-    updateStatus(QStringLiteral("请拖拽选择截图区域"), 60);
-    m_takingScreenshot = true;
-    m_selectionManager.reset(new SelectionManager(*m_platform.capturer));
-    if (m_controlWindow)
-        m_controlWindow->hide();
-    if (m_settingsController)
-        m_settingsController->window()->hide();
-
-    QTimer::singleShot(kSelectionDelayMs, this, [this, target] {
-        const QPointer<AppDelegate> self(this);
-        m_selectionManager->select([self, target](const std::optional<ScreenSelection>& selection) {
-            if (self)
-                self->selectionFinished(selection, target);
-        });
-    });
+    m_screenshotFlow->captureScreenshot();
 }
 
-void AppDelegate::selectionFinished(const std::optional<ScreenSelection>& selection,
-                                    const QString& target)
+SelectionManager* AppDelegate::selectionManager() const
 {
-    m_selectionManager.reset();
-    if (m_overlayManager)
-        m_overlayManager->grabKeyboard();
-    if (!selection) {
-        m_takingScreenshot = false;
-        updateStatus(QStringLiteral("已取消截图"), 2);
-        return;
-    }
-    saveSelectedRegion(*selection, target);
+    return m_screenshotFlow->selectionManager();
 }
 
-void AppDelegate::saveSelectedRegion(const ScreenSelection& selection, const QString& target)
+bool AppDelegate::isTakingScreenshot() const
 {
-    m_takingScreenshot = true;
-    const bool live = selection.still.isNull() && m_platform.capturer->compositing();
-    QTimer::singleShot(live ? kCompositorSettleMs : 0, this,
-                       [this, selection, target] { writeScreenshot(selection, target); });
+    return m_screenshotFlow->isBusy();
 }
 
-void AppDelegate::writeScreenshot(const ScreenSelection& selection, const QString& target)
+// The control and settings windows stay hidden after a request; the pen's toolbar comes back
+// once the stills are taken.
+QRegion AppDelegate::hideForStills()
 {
-    QScreen* screen = nullptr;
-    for (QScreen* candidate : QGuiApplication::screens()) {
-        if (m_platform.capturer->displayID(candidate) == selection.displayID)
-            screen = candidate;
-    }
-    if (!screen) {
-        failScreenshot(QStringLiteral("无法找到所选显示器。"));
-        return;
-    }
-    QImage image;
-    if (!selection.still.isNull()) {
-        image = cropStill(selection.still, selection.rect);
-    } else {
-        CaptureResult capture = m_platform.capturer->capture(screen, selection.rect);
-        if (!capture.error.isEmpty()) {
-            failScreenshot(capture.error);
-            return;
+    QRegion vacated;
+    for (QWidget* window : {static_cast<QWidget*>(m_controlWindow.get()),
+                            m_settingsController ? m_settingsController->window() : nullptr}) {
+        if (window && window->isVisible()) {
+            vacated += window->frameGeometry();
+            window->hide();
         }
-        image = std::move(capture.image);
     }
-    const QByteArray png = encodePng(image);
-    if (png.isEmpty()) {
-        failScreenshot(QStringLiteral("无法生成 PNG 文件。"));
-        return;
-    }
-    QString error;
-    const QString written = ScreenshotPaths::writeNewFile(target, png, error);
-    if (written.isEmpty()) {
-        failScreenshot(error);
-        return;
-    }
-    m_takingScreenshot = false;
-    updateStatus(QStringLiteral("已保存 ") + QFileInfo(written).fileName(), 3);
-    m_platform.sound->play();
-}
-
-void AppDelegate::failScreenshot(const QString& description)
-{
-    m_platform.alerts->showModal({QStringLiteral("截图失败"), description});
-    m_takingScreenshot = false;
+    if (m_overlayManager)
+        vacated += m_overlayManager->hideToolbar();
+    return vacated;
 }
 
 void AppDelegate::showSettings()

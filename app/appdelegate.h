@@ -1,12 +1,11 @@
 #pragma once
 
-#include "app/deletelater.h"
 #include "app/platform.h"
 #include "app/statusline.h"
-#include "screenshot/screenselection.h"
 #include "settings/settingsstore.h"
 
 #include <QObject>
+#include <QRegion>
 
 #include <memory>
 
@@ -15,6 +14,7 @@ class OverlayManager;
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
+class ScreenshotFlow;
 class SelectionManager;
 class SettingsWindowController;
 
@@ -34,10 +34,9 @@ public:
     void applicationShouldHandleReopen();
 
     void toggleMarker();
-    // Region screenshot: permission, file name, then the selection 0.18 s later. Ignored while
-    // an earlier one is still selecting or saving.
+    // Region screenshot (see ScreenshotFlow). Ignored while an earlier one is still selecting
+    // or saving.
     void captureScreenshot();
-    void saveSelectedRegion(const ScreenSelection& selection, const QString& target);
     void showSettings();
     void openScreenshotFolder();
     void quit();
@@ -57,8 +56,8 @@ public:
     ControlWindow* controlWindow() const { return m_controlWindow.get(); }
     QSystemTrayIcon* trayIcon() const { return m_statusItem.get(); }
     QMenu* trayMenu() const { return m_menu.get(); }
-    SelectionManager* selectionManager() const { return m_selectionManager.get(); }
-    bool isTakingScreenshot() const { return m_takingScreenshot; }
+    SelectionManager* selectionManager() const;
+    bool isTakingScreenshot() const;
     SettingsWindowController* settingsController() const { return m_settingsController.get(); }
     bool hasScreenshotHotKey() const { return m_screenshotHotKey; }
     bool hasMarkerHotKey() const { return m_markerHotKey; }
@@ -71,9 +70,7 @@ private:
     void buildControlWindow();
     void showStatusMessage(const QString& message);
     void showIdleStatus();
-    void selectionFinished(const std::optional<ScreenSelection>& selection, const QString& target);
-    void writeScreenshot(const ScreenSelection& selection, const QString& target);
-    void failScreenshot(const QString& description);
+    QRegion hideForStills();
 
     Platform m_platform;
     SettingsStore m_settings;
@@ -84,8 +81,7 @@ private:
     QAction* m_markerMenuItem = nullptr;
     std::unique_ptr<ControlWindow> m_controlWindow;
     std::unique_ptr<OverlayManager> m_overlayManager;
-    LaterPtr<SelectionManager> m_selectionManager;
-    bool m_takingScreenshot = false;
+    std::unique_ptr<ScreenshotFlow> m_screenshotFlow;
     std::unique_ptr<SettingsWindowController> m_settingsController;
     bool m_hotKeyHandlerInstalled = false;
     bool m_screenshotHotKey = false;

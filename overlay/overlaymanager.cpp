@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QScreen>
 
+#include <algorithm>
+
 OverlayManager::OverlayManager(SettingsStore& settings, ScreenCapturer* capturer, QObject* parent)
     : QObject(parent), m_settings(settings), m_capturer(capturer)
 {
@@ -23,22 +25,37 @@ OverlayManager::~OverlayManager()
 
 void OverlayManager::show(std::function<void()> onExit, std::function<void()> onSettings)
 {
-    if (isShowing())
+    if (isShowing() || isOpening())
         return;
     exitCallback = std::move(onExit);
     settingsCallback = std::move(onSettings);
+    if (!m_capturer || m_capturer->compositing()) {
+        open({});
+        return;
+    }
+    // Stills are taken before any overlay window covers a screen.
+    const int opening = m_opening = ++m_openings;
+    const QPointer<OverlayManager> self(this);
+    m_capturer->grabStills(
+        [self, opening](const StillsResult& result) {
+            if (self && self->m_opening == opening) {
+                self->m_opening = 0;
+                self->open(result.stills);
+            }
+        },
+        {});
+}
 
+void OverlayManager::open(const std::vector<ScreenStill>& stills)
+{
     const QPointer<OverlayManager> self(this);
     const QList<QScreen*> screens = QGuiApplication::screens();
-    // Stills are taken before any overlay window covers a screen.
-    std::vector<QImage> stills(std::size_t(screens.size()));
-    if (m_capturer && !m_capturer->compositing()) {
-        for (qsizetype i = 0; i < screens.size(); ++i)
-            stills[std::size_t(i)] =
-                m_capturer->capture(screens[i], QRectF(QPointF(0, 0), screens[i]->size())).image;
-    }
     for (qsizetype i = 0; i < screens.size(); ++i) {
-        auto* window = new OverlayWindow(m_settings, screens[i], i == 0, stills[std::size_t(i)]);
+        const auto still = std::find_if(stills.begin(), stills.end(), [&](const ScreenStill& s) {
+            return s.screen == screens[i];
+        });
+        auto* window = new OverlayWindow(m_settings, screens[i], i == 0,
+                                         still == stills.end() ? QImage() : still->image);
         OverlayContentView* content = window->contentView();
         content->onPreset = [self](int preset) {
             if (self)
@@ -73,6 +90,8 @@ void OverlayManager::show(std::function<void()> onExit, std::function<void()> on
 
 void OverlayManager::hide()
 {
+    m_opening = 0;
+    const bool wasShowing = isShowing();
     for (auto& window : m_windows) {
         window->contentView()->drawingView()->releaseKeyboard();
         window->hide();
@@ -81,6 +100,32 @@ void OverlayManager::hide()
     m_drawingViews.clear();
     exitCallback = nullptr;
     settingsCallback = nullptr;
+    if (wasShowing && onHidden)
+        onHidden();
+}
+
+QWidget* OverlayManager::toolbar() const
+{
+    for (const auto& window : m_windows) {
+        if (QWidget* toolbar = window->contentView()->toolbar())
+            return toolbar;
+    }
+    return nullptr;
+}
+
+QRect OverlayManager::hideToolbar()
+{
+    QWidget* bar = toolbar();
+    if (!bar || !bar->isVisible())
+        return {};
+    bar->hide();
+    return QRect(bar->mapToGlobal(QPoint(0, 0)), bar->size());
+}
+
+void OverlayManager::showToolbar()
+{
+    if (QWidget* bar = toolbar())
+        bar->show();
 }
 
 std::vector<OverlayWindow*> OverlayManager::windows() const

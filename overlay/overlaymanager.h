@@ -1,8 +1,10 @@
 #pragma once
 
 #include "app/deletelater.h"
+#include "screenshot/screencapturer.h"
 
 #include <QObject>
+#include <QRect>
 
 #include <functional>
 #include <memory>
@@ -11,7 +13,7 @@
 class DrawingView;
 class OverlayWindow;
 class QScreen;
-class ScreenCapturer;
+class QWidget;
 class SettingsStore;
 
 // Opens the pen overlay on every display as a whole, carries out pen, eraser and clear on every
@@ -21,15 +23,16 @@ class OverlayManager : public QObject
     Q_OBJECT
 
 public:
-    // Without a capturer, or when translucent windows blend, the overlay shows the live screen;
-    // otherwise it draws on a still of each screen taken as it opens.
+    // Without a capturer, or when translucent windows blend, the overlay opens at once over the
+    // live screen; otherwise it opens once stills of the screens have come, and draws on them.
     explicit OverlayManager(SettingsStore& settings, ScreenCapturer* capturer = nullptr,
                             QObject* parent = nullptr);
     ~OverlayManager() override;
 
-    // Does nothing while the overlay is open.
+    // Does nothing while the overlay is open or opening.
     void show(std::function<void()> onExit, std::function<void()> onSettings);
-    // Closes every window and drops their strokes; also clears the callbacks.
+    // Closes every window and drops their strokes, or drops an opening that waits for stills;
+    // also clears the callbacks.
     void hide();
     void setPreset(int index);
     void useEraser();
@@ -38,14 +41,24 @@ public:
     // Takes the keyboard back, e.g. after a region selection over the open overlay had it.
     void grabKeyboard();
 
+    // Hides the toolbar, e.g. out of a screenshot; returns where it was, in global coordinates.
+    QRect hideToolbar();
+    void showToolbar();
+
     bool isShowing() const { return !m_windows.empty(); }
+    // Waiting for the stills to open on.
+    bool isOpening() const { return m_opening != 0; }
     std::vector<OverlayWindow*> windows() const;
     const std::vector<DrawingView*>& drawingViews() const { return m_drawingViews; }
 
     std::function<void()> exitCallback;
     std::function<void()> settingsCallback;
+    // Run whenever open windows have closed, however they were closed. Kept across openings.
+    std::function<void()> onHidden;
 
 private:
+    void open(const std::vector<ScreenStill>& stills);
+    QWidget* toolbar() const;
     void leave(std::function<void()> OverlayManager::*callback);
     void screenRemoved(QScreen* screen);
 
@@ -53,4 +66,7 @@ private:
     ScreenCapturer* m_capturer;
     std::vector<LaterPtr<OverlayWindow>> m_windows;
     std::vector<DrawingView*> m_drawingViews;
+    // The number of the opening that waits for stills; 0 when none does.
+    int m_opening = 0;
+    int m_openings = 0;
 };

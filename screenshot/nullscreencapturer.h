@@ -8,5 +8,5 @@ class NullScreenCapturer : public ScreenCapturer
 public:
     std::optional<quint32> displayID(const QScreen* screen) const override;
     bool compositing() const override;
-    CaptureResult capture(const QScreen* screen, const QRectF& rect) override;
+    void grabStills(std::function<void(StillsResult)> done, const QRegion& vacated) override;
 };

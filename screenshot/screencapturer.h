@@ -2,7 +2,7 @@
 
 #include <QImage>
 #include <QPointer>
-#include <QRectF>
+#include <QRegion>
 #include <QScreen>
 #include <QString>
 
@@ -10,12 +10,6 @@
 #include <memory>
 #include <optional>
 #include <vector>
-
-struct CaptureResult {
-    QImage image;
-    // Why the pixels could not be read, in words the user can act on; empty on success.
-    QString error;
-};
 
 // A whole screen as it showed, at its native density (devicePixelRatio set).
 struct ScreenStill {
@@ -27,7 +21,7 @@ struct ScreenStill {
 struct StillsResult {
     enum class Status {
         Taken,   // one still per screen that has a display identifier
-        Refused, // the desktop or the user did not allow reading the screen
+        Refused, // the desktop or the user did not allow it; error may say where to allow it
         Failed,  // error says why
     };
     Status status = Status::Failed;
@@ -35,8 +29,8 @@ struct StillsResult {
     QString error;
 };
 
-// Reads pixels of the displays at their native density. The X11 backend reads the root window;
-// the null one (offscreen, other platforms) knows no displays and captures nothing.
+// Reads the displays at their native density. The X11 backend reads the root window; the null
+// one (offscreen, other platforms) knows no displays and reads nothing.
 class ScreenCapturer
 {
 public:
@@ -46,19 +40,14 @@ public:
     virtual std::optional<quint32> displayID(const QScreen* screen) const = 0;
 
     // Whether translucent windows blend with what is below them. Without it they show black,
-    // so the selection and the pen show a still of the screen instead.
+    // so the pen shows a still of the screen instead.
     virtual bool compositing() const = 0;
 
-    // The rectangle (points, in the screen's own space with its origin at the screen's top-left;
-    // it may reach past the screen's edges) at the screen's device pixel ratio: the image is
-    // max(1, trunc(width x ratio)) by max(1, trunc(height x ratio)) pixels with that ratio set.
-    // Parts outside the display are transparent. The cursor is not drawn.
-    virtual CaptureResult capture(const QScreen* screen, const QRectF& rect) = 0;
-
-    // A still of every screen that has a display identifier, as it shows now. done runs once,
-    // on the main thread, never before this call returns. This default reads each screen through
-    // capture().
-    virtual void grabStills(std::function<void(StillsResult)> done);
+    // A still of every screen that has a display identifier, the cursor left out. vacated is
+    // where our own windows were just hidden (global coordinates): a compositor may still be
+    // fading them out, so the stills wait, briefly, until the screen there has stopped changing.
+    // done runs once, on the main thread, never before this call returns.
+    virtual void grabStills(std::function<void(StillsResult)> done, const QRegion& vacated) = 0;
 };
 
 std::unique_ptr<ScreenCapturer> createScreenCapturer();

@@ -31,6 +31,20 @@ QString noServiceText()
     return QStringLiteral("此桌面环境没有提供截图服务。");
 }
 
+// Where this desktop lets the user allow screenshots.
+QString permissionHint()
+{
+    const QString desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP").toLower();
+    if (desktop.contains("gnome"))
+        return QStringLiteral("桌面拒绝了截图请求。请在“设置 → 应用”中允许本应用截取屏幕，"
+                              "然后重新截图。");
+    if (desktop.contains("kde"))
+        return QStringLiteral("桌面拒绝了截图请求。请在“系统设置 → 应用程序权限”中允许本应用截取"
+                              "屏幕，然后重新截图。");
+    return QStringLiteral("桌面拒绝了截图请求。请在桌面门户的权限存储中允许本应用截取屏幕"
+                          "（screenshot 权限），然后重新截图。");
+}
+
 // A stable identifier per output across runs: FNV-1a of its name.
 quint32 nameHash(const QString& name)
 {
@@ -59,13 +73,9 @@ public:
     // sway and others draw black behind a translucent fullscreen window.
     bool compositing() const override { return false; }
 
-    // Wayland lets a client read the screen only through the portal, as a whole desktop.
-    CaptureResult capture(const QScreen*, const QRectF&) override
-    {
-        return {{}, QStringLiteral("Wayland 桌面只能通过截图服务整屏截取。")};
-    }
-
-    void grabStills(std::function<void(StillsResult)> done) override;
+    // The portal answers only once the desktop has been read, and sway takes hidden windows off
+    // at once: nothing to wait for where our windows were.
+    void grabStills(std::function<void(StillsResult)> done, const QRegion& vacated) override;
 };
 
 namespace
@@ -110,7 +120,7 @@ private slots:
         // 1: the user or the permission said no; 2: the desktop gave up, e.g. when it cannot
         // write its file. Neither leaves a picture to use.
         if (code == 1 || code == 2) {
-            deliver({StillsResult::Status::Refused, {}, {}});
+            deliver({StillsResult::Status::Refused, {}, permissionHint()});
             return;
         }
         if (code != 0) {
@@ -218,7 +228,7 @@ private:
 
 } // namespace
 
-void WaylandScreenCapturer::grabStills(std::function<void(StillsResult)> done)
+void WaylandScreenCapturer::grabStills(std::function<void(StillsResult)> done, const QRegion&)
 {
     (new PortalScreenshot(*this, std::move(done)))->start();
 }

@@ -1,7 +1,11 @@
 #include "screenshot/capturerfactory.h"
+#include "screenshot/settlewatch.h"
 
+#include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QHash>
 #include <QScreen>
+#include <QTimer>
 #include <QtEndian>
 
 #include <xcb/randr.h>
@@ -19,6 +23,8 @@
 
 // Last: Xlib's macros (None, Bool, Status, ...) must not reach the headers above.
 #include <X11/Xlib.h>
+// Xlib's, in the way of StillsResult::Status below.
+#undef Status
 
 namespace
 {
@@ -31,11 +37,6 @@ struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
 template <typename T> using Reply = std::unique_ptr<T, FreeDeleter>;
-
-CaptureResult failure(const QString& why)
-{
-    return {{}, why};
-}
 
 QString readError()
 {
@@ -123,15 +124,25 @@ public:
 
     std::optional<quint32> displayID(const QScreen* screen) const override;
     bool compositing() const override;
-    CaptureResult capture(const QScreen* screen, const QRectF& rect) override;
+    void grabStills(std::function<void(StillsResult)> done, const QRegion& vacated) override;
 
 private:
     struct Monitor {
         xcb_atom_t name;
         QRect geometry; // root-window pixels
     };
+    struct StillsRequest {
+        std::function<void(StillsResult)> done;
+        std::vector<QRect> vacated; // root-window pixels
+        SettleWatch watch;
+        QElapsedTimer clock;
+    };
 
     std::optional<Monitor> monitorOf(const QScreen* screen) const;
+    void poll(const std::shared_ptr<StillsRequest>& request);
+    StillsResult readStills();
+    std::optional<size_t> checksum(const std::vector<QRect>& areas);
+    QImage readArea(const QRect& area, QString& error);
     QString read(const QRect& area, QImage& image, QPoint at);
     QString convert(const uchar* pixels, uint8_t depth, xcb_visualid_t visual, QImage& image,
                     QPoint at, QSize size) const;
@@ -143,6 +154,8 @@ private:
     bool m_hasMonitors = false;
     bool m_hasShm = false;
     std::unique_ptr<ShmSegment> m_shm;
+    // Pending stills wait on timers bound to it, so none fires after the capturer is gone.
+    QObject m_timers;
 };
 
 X11ScreenCapturer::X11ScreenCapturer(xcb_connection_t* c, int screenNumber) : m_connection(c)
@@ -214,41 +227,98 @@ bool X11ScreenCapturer::compositing() const
     return owner && owner->owner != XCB_WINDOW_NONE;
 }
 
-CaptureResult X11ScreenCapturer::capture(const QScreen* screen, const QRectF& rect)
+void X11ScreenCapturer::grabStills(std::function<void(StillsResult)> done, const QRegion& vacated)
 {
-    const std::optional<Monitor> monitor = monitorOf(screen);
-    if (!monitor)
-        return failure(QStringLiteral("找不到这块屏幕，它可能已被移除。"));
-    const qreal ratio = screen->devicePixelRatio();
-    // A hair of slack, so 33.333… points at ratio 3 make 100 pixels, not 99.
-    const auto pixels = [ratio](qreal points) { return std::floor(points * ratio + 1e-6); };
-    const qreal x = pixels(rect.x()), y = pixels(rect.y()), width = pixels(rect.width()),
-                height = pixels(rect.height());
-    // X coordinates are 16-bit; anything larger is not a rectangle someone selected.
-    constexpr qreal limit = 32767;
-    if (!(std::abs(x) <= limit && std::abs(y) <= limit && width <= limit && height <= limit))
-        return failure(QStringLiteral("选区无效。"));
+    auto request = std::make_shared<StillsRequest>();
+    request->done = std::move(done);
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const std::optional<Monitor> monitor = monitorOf(screen);
+        if (!monitor)
+            continue;
+        const qreal ratio = screen->devicePixelRatio();
+        for (const QRect& rect : vacated & screen->geometry()) {
+            // Every native pixel the rectangle touches.
+            const QRectF points = rect.translated(-screen->geometry().topLeft());
+            const QPoint from(int(std::floor(points.left() * ratio)),
+                              int(std::floor(points.top() * ratio)));
+            const QPoint to(int(std::ceil((points.left() + points.width()) * ratio)),
+                            int(std::ceil((points.top() + points.height()) * ratio)));
+            const QRect area =
+                QRect(from, to - QPoint(1, 1)).translated(monitor->geometry.topLeft()) &
+                monitor->geometry;
+            if (!area.isEmpty())
+                request->vacated.push_back(area);
+        }
+    }
+    request->clock.start();
+    QTimer::singleShot(0, &m_timers, [this, request] { poll(request); });
+}
 
-    const QRect area(monitor->geometry.topLeft() + QPoint(int(x), int(y)),
-                     QSize(int(std::max<qreal>(1, width)), int(std::max<qreal>(1, height))));
+// Reads the vacated area once a frame until it has settled, then every screen.
+void X11ScreenCapturer::poll(const std::shared_ptr<StillsRequest>& request)
+{
+    if (!request->vacated.empty()) {
+        const std::optional<size_t> sum = checksum(request->vacated);
+        if (sum && !request->watch.settled(*sum, request->clock.elapsed())) {
+            QTimer::singleShot(SettleWatch::intervalMs, &m_timers,
+                               [this, request] { poll(request); });
+            return;
+        }
+    }
+    request->done(readStills());
+}
+
+StillsResult X11ScreenCapturer::readStills()
+{
+    StillsResult result{StillsResult::Status::Taken, {}, {}};
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const std::optional<Monitor> monitor = monitorOf(screen);
+        if (!monitor)
+            continue;
+        QString error;
+        QImage image = readArea(monitor->geometry, error);
+        if (!error.isEmpty())
+            return {StillsResult::Status::Failed, {}, error};
+        image.setDevicePixelRatio(screen->devicePixelRatio());
+        result.stills.push_back({screen, monitor->name, std::move(image)});
+    }
+    return result;
+}
+
+std::optional<size_t> X11ScreenCapturer::checksum(const std::vector<QRect>& areas)
+{
+    size_t sum = 0;
+    for (const QRect& area : areas) {
+        QString error;
+        const QImage image = readArea(area, error);
+        if (!error.isEmpty())
+            return std::nullopt;
+        sum = qHashBits(image.constBits(), size_t(image.sizeInBytes()), sum);
+    }
+    return sum;
+}
+
+// `area` of the root window (root-window pixels); what lies outside the root is transparent.
+QImage X11ScreenCapturer::readArea(const QRect& area, QString& error)
+{
     // Asked afresh: RandR resizes the root, and reading outside it is an error.
     Reply<xcb_get_geometry_reply_t> root(xcb_get_geometry_reply(
         m_connection, xcb_get_geometry(m_connection, m_screen->root), nullptr));
-    if (!root)
-        return failure(readError());
-    const QRect visible = area & monitor->geometry & QRect(0, 0, root->width, root->height);
+    if (!root) {
+        error = readError();
+        return {};
+    }
+    const QRect visible = area & QRect(0, 0, root->width, root->height);
     QImage image(area.size(), visible == area ? QImage::Format_RGB32 : QImage::Format_ARGB32);
-    if (image.isNull())
-        return failure(QStringLiteral("内存不足，无法截取这么大的区域。"));
+    if (image.isNull()) {
+        error = QStringLiteral("内存不足，无法读取屏幕内容。");
+        return {};
+    }
     if (visible != area)
         image.fill(Qt::transparent);
-    if (!visible.isEmpty()) {
-        const QString error = read(visible, image, visible.topLeft() - area.topLeft());
-        if (!error.isEmpty())
-            return failure(error);
-    }
-    image.setDevicePixelRatio(ratio);
-    return {image, {}};
+    if (!visible.isEmpty())
+        error = read(visible, image, visible.topLeft() - area.topLeft());
+    return image;
 }
 
 // Reads `area` of the root window into `image` with its top-left at `at`, in strips: the

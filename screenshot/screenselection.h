@@ -12,7 +12,6 @@ struct ScreenSelection {
     QPointer<QScreen> screen;
     quint32 displayID = 0;
     QRectF rect;
-    // The still the user selected on when translucent windows cannot show the live screen;
-    // the saved region is cut from it. Null when the screen was live.
+    // The still of the screen the user selected on; the saved region is cut from it.
     QImage still;
 };

@@ -1,6 +1,5 @@
 #include "screenshot/selectionmanager.h"
 
-#include "screenshot/screencapturer.h"
 #include "screenshot/selectionview.h"
 #include "screenshot/selectionwindow.h"
 
@@ -8,10 +7,7 @@
 #include <QPointer>
 #include <QScreen>
 
-SelectionManager::SelectionManager(ScreenCapturer& capturer, QObject* parent)
-    : QObject(parent), m_capturer(capturer)
-{
-}
+SelectionManager::SelectionManager(QObject* parent) : QObject(parent) {}
 
 SelectionManager::~SelectionManager()
 {
@@ -22,42 +18,21 @@ SelectionManager::~SelectionManager()
     }
 }
 
-void SelectionManager::select(Completion completion)
+void SelectionManager::select(const std::vector<ScreenStill>& stills, Completion completion)
 {
     m_completion = std::move(completion);
     QGuiApplication::setOverrideCursor(Qt::CrossCursor);
-
-    struct Target {
-        QScreen* screen;
-        quint32 id;
-        QImage still;
-    };
-    std::vector<Target> targets;
-    const bool live = m_capturer.compositing();
-    for (QScreen* screen : QGuiApplication::screens()) {
-        if (const auto id = m_capturer.displayID(screen)) {
-            // Stills are taken before any window of ours covers a screen.
-            QImage still;
-            if (!live)
-                still = m_capturer.capture(screen, QRectF(QPointF(0, 0), screen->size())).image;
-            targets.push_back({screen, *id, still});
-        }
-    }
-    if (targets.empty()) {
-        // Nothing can be selected; end at once rather than wait for a result that never comes.
-        finish(std::nullopt);
-        return;
-    }
-
     const QPointer<SelectionManager> self(this);
-    for (const Target& target : targets) {
-        auto* window = new SelectionWindow(target.screen, target.still);
+    for (const ScreenStill& still : stills) {
+        if (!still.screen)
+            continue;
+        auto* window = new SelectionWindow(still.screen, still.image);
         m_windows.emplace_back(window);
         SelectionView* view = window->view();
-        view->onComplete = [self, screen = QPointer<QScreen>(target.screen), id = target.id,
-                            still = target.still](const QRectF& rect) {
+        view->onComplete = [self, screen = still.screen, id = still.displayID,
+                            image = still.image](const QRectF& rect) {
             if (self)
-                self->finish(ScreenSelection{screen, id, rect, still});
+                self->finish(ScreenSelection{screen, id, rect, image});
         };
         view->onCancel = [self] {
             if (self)
@@ -68,8 +43,18 @@ void SelectionManager::select(Completion completion)
         window->activateWindow();
         view->setFocus();
     }
-    // Escape must reach a selection window even when another application has the focus.
-    m_windows.back()->view()->grabKeyboard();
+    if (m_windows.empty()) {
+        // Nothing can be selected; end at once rather than wait for a result that never comes.
+        finish(std::nullopt);
+        return;
+    }
+    grabKeyboard();
+}
+
+void SelectionManager::grabKeyboard()
+{
+    if (!m_windows.empty())
+        m_windows.back()->view()->grabKeyboard();
 }
 
 void SelectionManager::finish(const std::optional<ScreenSelection>& selection)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/deletelater.h"
+#include "screenshot/screencapturer.h"
 #include "screenshot/screenselection.h"
 
 #include <QObject>
@@ -9,11 +10,10 @@
 #include <optional>
 #include <vector>
 
-class ScreenCapturer;
 class SelectionWindow;
 
-// Runs one region selection over every screen that has a display identifier and delivers
-// exactly one result: the selection, or none when the user cancelled.
+// Runs one region selection over stills of the screens and delivers exactly one result: the
+// selection, or none when the user cancelled.
 class SelectionManager : public QObject
 {
     Q_OBJECT
@@ -21,21 +21,24 @@ class SelectionManager : public QObject
 public:
     using Completion = std::function<void(const std::optional<ScreenSelection>&)>;
 
-    explicit SelectionManager(ScreenCapturer& capturer, QObject* parent = nullptr);
+    explicit SelectionManager(QObject* parent = nullptr);
     ~SelectionManager() override;
 
-    // Returns at once; the completion runs later, once, on the main thread.
-    void select(Completion completion);
+    // One window over each still's screen, showing the still. Returns at once; the completion
+    // runs later, once, on the main thread (at once when there is no still).
+    void select(const std::vector<ScreenStill>& stills, Completion completion);
     // Ends the selection and runs the completion; later calls do nothing.
     void finish(const std::optional<ScreenSelection>& selection);
 
     bool isRunning() const { return bool(m_completion); }
     std::vector<SelectionWindow*> windows() const;
+    // Escape must reach the selection even when another application has the focus, or after a
+    // layer of ours above it closed.
+    void grabKeyboard();
 
 private:
     void closeWindows();
 
-    ScreenCapturer& m_capturer;
     std::vector<LaterPtr<SelectionWindow>> m_windows;
     Completion m_completion;
 };

@@ -8,6 +8,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 
 namespace Fake
 {
@@ -35,26 +36,39 @@ struct Permission : CapturePermission {
     }
 };
 
-// Identifiers 101, 102 … per screen; captures are dark cyan on the first screen, magenta after.
+// Identifiers 101, 102 … per screen; stills are dark cyan on the first screen, magenta after.
+// Like a real desktop they come later, from the event loop; refused or failure says no.
 struct Capturer : ScreenCapturer {
-    bool live = true, identifiers = true;
-    QString failure;
-    int captures = 0;
+    bool live = true, identifiers = true, refused = false;
+    QString failure, refusalHint;
+    int grabs = 0;
+    QRegion vacated; // as given to the last grab
     std::optional<quint32> displayID(const QScreen* screen) const override
     {
         const qsizetype i = QGuiApplication::screens().indexOf(screen);
         return identifiers && i >= 0 ? std::optional<quint32>(101 + i) : std::nullopt;
     }
     bool compositing() const override { return live; }
-    CaptureResult capture(const QScreen* screen, const QRectF& rect) override
+    void grabStills(std::function<void(StillsResult)> done, const QRegion& area) override
     {
-        ++captures;
-        if (!failure.isEmpty())
-            return {{}, failure};
-        QImage image(nativeSize(rect.size(), screen->devicePixelRatio()), QImage::Format_RGB32);
-        image.fill(QGuiApplication::screens().indexOf(screen) ? Qt::magenta : Qt::darkCyan);
-        image.setDevicePixelRatio(screen->devicePixelRatio());
-        return {image, {}};
+        ++grabs;
+        vacated = area;
+        StillsResult result{StillsResult::Status::Taken, {}, {}};
+        if (refused)
+            result = {StillsResult::Status::Refused, {}, refusalHint};
+        else if (!failure.isEmpty())
+            result = {StillsResult::Status::Failed, {}, failure};
+        for (QScreen* screen : QGuiApplication::screens()) {
+            const std::optional<quint32> id = displayID(screen);
+            if (!id || result.status != StillsResult::Status::Taken)
+                continue;
+            QImage image(nativeSize(screen->size(), screen->devicePixelRatio()),
+                         QImage::Format_RGB32);
+            image.fill(QGuiApplication::screens().indexOf(screen) ? Qt::magenta : Qt::darkCyan);
+            image.setDevicePixelRatio(screen->devicePixelRatio());
+            result.stills.push_back({screen, *id, image});
+        }
+        QTimer::singleShot(0, qApp, [done = std::move(done), result] { done(result); });
     }
 };
 

@@ -55,6 +55,13 @@ int overlayWindowsAlive()
                              [](QWidget* w) { return qobject_cast<OverlayWindow*>(w); }));
 }
 
+// The pen opens once its stills have come, or failed to: offscreen there are none.
+void toggleAndWait(AppDelegate& app)
+{
+    app.toggleMarker();
+    QTest::qWaitFor([&] { return !app.overlayManager().isOpening(); });
+}
+
 // What a user can do to the running program, by name, so test rows can list it.
 void perform(AppDelegate& app, const QString& action)
 {
@@ -75,6 +82,7 @@ void perform(AppDelegate& app, const QString& action)
         QTest::mouseClick(startingWith(panel->findChildren<QPushButton*>(), target),
                           Qt::LeftButton);
     }
+    QTest::qWaitFor([&] { return !overlay.isOpening(); });
 }
 
 } // namespace
@@ -200,7 +208,7 @@ private slots:
         app.settings().setColor(QColor(10, 120, 200), SettingsKeys::redColor);
         app.settings().setDouble(7.5, SettingsKeys::lineWidth);
         app.applicationDidFinishLaunching();
-        app.toggleMarker();
+        toggleAndWait(app);
         OverlayManager& overlay = app.overlayManager();
         for (DrawingView* view : overlay.drawingViews())
             TestSupport::drawStroke(view, {QPointF(30, 30), QPointF(80, 60)});
@@ -224,7 +232,7 @@ private slots:
         QCOMPARE(after('z', 1), QStringList(2, "#34c759 7.5 eraser 1"));
 
         app.toggleMarker();
-        app.toggleMarker();
+        toggleAndWait(app);
         QCOMPARE(after(0, 0), QStringList(2, "#0a78c8 7.5 pen 0"));
         const QList<QScreen*> screens = QGuiApplication::screens();
         const std::vector<OverlayWindow*> windows = overlay.windows();
@@ -246,7 +254,7 @@ private slots:
     {
         AppDelegate app(m_desktop.platform());
         app.applicationDidFinishLaunching();
-        app.toggleMarker();
+        toggleAndWait(app);
         QCOMPARE(overlayWindowsAlive(), 2);
         QTimer::singleShot(0, &app, &AppDelegate::quit);
         QTimer::singleShot(5000, &app, [] { QCoreApplication::exit(1); });

@@ -1,6 +1,9 @@
 #include "app/appdelegate.h"
 #include "app/controlwindow.h"
 #include "fakeplatform.h"
+#include "overlay/overlaycontentview.h"
+#include "overlay/overlaymanager.h"
+#include "overlay/overlaywindow.h"
 #include "screenshot/screenshotpaths.h"
 #include "screenshot/selectionmanager.h"
 #include "screenshot/selectionview.h"
@@ -110,16 +113,13 @@ private slots:
         QCOMPARE(saved.pixel(0, 0), QColor(Qt::magenta).rgb());
     }
 
-    void withoutACompositorTheStillIsCut()
+    void twoInTheSameSecondAreBothKept()
     {
-        m_fake.capturer->live = false;
-        // Twice in the same second: both files are kept.
         for (int i = 1; i <= 2; ++i) {
             const QList<QWidget*> views = openSelection();
-            QCOMPARE(m_fake.capturer->captures, 2 * i); // one still per screen, before the windows
+            QCOMPARE(m_fake.capturer->grabs, i);
             TestSupport::drawStroke(views[0], {QPoint(100, 100), QPoint(140, 130)});
             QTRY_COMPARE(saved().size(), i);
-            QCOMPARE(m_fake.capturer->captures, 2 * i);
         }
         QCOMPARE(saved(), (QStringList{m_name, "截图_2025-03-04_09-05-07_02.png"}));
         QCOMPARE(QImage(dayFolder() + "/" + m_name).size(), QSize(40, 30));
@@ -171,11 +171,55 @@ private slots:
         QVERIFY(!QGuiApplication::overrideCursor());
     }
 
+    // Whichever of our full-screen layers stays open takes the keyboard back.
+    void penClosedOverTheSelection()
+    {
+        const QList<QWidget*> views = openSelection();
+        m_delegate->toggleMarker();
+        QWidget* pen = QWidget::keyboardGrabber();
+        QVERIFY(pen && !views.contains(pen));
+        QTest::keyClick(pen, Qt::Key_Escape);
+        QVERIFY(!m_delegate->overlayManager().isShowing());
+        QCOMPARE(QWidget::keyboardGrabber(), views.last());
+    }
+
+    // The control window and the pen's toolbar are hidden for the stills and their area
+    // watched; the toolbar comes back under the selection.
+    void ourWindowsStayOutOfTheStills()
+    {
+        m_delegate->toggleMarker();
+        QWidget* toolbar = m_delegate->overlayManager().windows().front()->contentView()->toolbar();
+        const QRegion vacated = QRegion(m_delegate->controlWindow()->frameGeometry()) +
+                                QRect(toolbar->mapToGlobal(QPoint()), toolbar->size());
+        m_delegate->captureScreenshot();
+        QVERIFY(!toolbar->isVisible() && !m_delegate->controlWindow()->isVisible());
+        QCOMPARE(m_fake.capturer->vacated, vacated);
+        QTRY_VERIFY(toolbar->isVisible());
+        QVERIFY(m_delegate->selectionManager()->isRunning());
+    }
+
+    // Without blending the pen opens on stills; toggled off before they come, it never opens.
+    void penWaitsForItsStills()
+    {
+        m_fake.capturer->live = false;
+        OverlayManager& overlay = m_delegate->overlayManager();
+        for (int i = 0; i < 3; ++i)
+            m_delegate->toggleMarker();
+        QVERIFY(overlay.isOpening() && !overlay.isShowing());
+        QTRY_VERIFY(overlay.isShowing());
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const QWidgetList all = QApplication::topLevelWidgets();
+        QCOMPARE(std::count_if(all.begin(), all.end(),
+                               [](QWidget* w) { return qobject_cast<OverlayWindow*>(w); }),
+                 2);
+        QCOMPARE(overlay.windows().back()->grab().toImage().pixel(5, 5), QColor(Qt::magenta).rgb());
+    }
+
     void failuresEndInOneAlert_data()
     {
         QTest::addColumn<QString>("text");
         QTest::newRow("display gone") << "无法找到所选显示器。";
-        QTest::newRow("capture failed") << "无法读取屏幕内容。";
         QTest::newRow("folder gone") << "无法写入“" + m_name + "”";
     }
 
@@ -186,8 +230,6 @@ private slots:
         const QList<QWidget*> views = openSelection();
         if (failure == "display gone")
             m_fake.capturer->identifiers = false;
-        else if (failure == "capture failed")
-            m_fake.capturer->failure = text;
         else
             QVERIFY(QDir(dayFolder()).removeRecursively());
         TestSupport::drawStroke(views[0], {QPoint(10, 10), QPoint(60, 60)});
@@ -197,6 +239,39 @@ private slots:
         QVERIFY2(m_fake.log.last().startsWith("alert:截图失败|" + text),
                  qPrintable(m_fake.log.last()));
         QVERIFY(saved().isEmpty());
+    }
+
+    // A refusal asks for the permission again, or names the desktop's own setting when the
+    // desktop refused; a failure says why. Neither opens a selection.
+    void stillsNotTaken_data()
+    {
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<QString>("hint");
+        QTest::addColumn<QString>("alert");
+        QTest::newRow("refused")
+            << true << QString()
+            << "alert:需要重新确认屏幕录制权限|请先在“系统设置 → 隐私与安全"
+               "性 → 屏幕与系统音频录制”中允许本应用，然后完全退出并重新打开。";
+        QTest::newRow("refused by the desktop")
+            << true << "请在桌面设置中允许截图。"
+            << "alert:需要重新确认屏幕录制权限|请在桌面设置中允许截图。";
+        QTest::newRow("failed") << false << QString() << "alert:截图失败|无法读取屏幕内容。";
+    }
+
+    void stillsNotTaken()
+    {
+        QFETCH(bool, refused);
+        QFETCH(QString, hint);
+        QFETCH(QString, alert);
+        m_fake.capturer->refused = refused;
+        m_fake.capturer->refusalHint = hint;
+        m_fake.capturer->failure = "无法读取屏幕内容。";
+        m_delegate->captureScreenshot();
+        QTRY_VERIFY(!m_delegate->isTakingScreenshot());
+        QCOMPARE(m_fake.log, (QStringList{"status:请拖拽选择截图区域", alert}));
+        QCOMPARE(m_fake.permission->requests, int(refused && hint.isEmpty()));
+        QVERIFY(!m_delegate->selectionManager());
+        QVERIFY(!QGuiApplication::overrideCursor());
     }
 
     void dayFolderThatCannotBeMade()

@@ -3,18 +3,22 @@
 // mis-ordered pixel shows.
 
 #include "screenshot/screencapturer.h"
+#include "screenshot/settlewatch.h"
 #include "xcbsupport.h"
 
 #include <QGuiApplication>
 #include <QPainter>
 #include <QRasterWindow>
 #include <QScreen>
+#include <QTimer>
 #include <QtTest>
 
 namespace
 {
 
 constexpr char kRatio2Child[] = "--capture-at-ratio-2";
+// Of R, what the pattern window shows: the bottom rows hold the tray host.
+const QRect kPattern(0, 0, 960, 1000);
 
 // The pattern over `area` of R (native pixels from R's top-left), unique per pixel; copy()
 // leaves what is off the monitor transparent.
@@ -30,9 +34,28 @@ QImage expected(const QRect& area)
     return pattern.copy(area);
 }
 
-QImage pixels(const CaptureResult& result)
+// Waits for the stills; a failure has none.
+std::vector<ScreenStill> stills(ScreenCapturer& capturer, const QRegion& vacated = {})
 {
-    return result.error.isEmpty() ? result.image.convertToFormat(QImage::Format_ARGB32) : QImage();
+    std::optional<StillsResult> result;
+    capturer.grabStills([&](const StillsResult& r) { result = r; }, vacated);
+    if (!QTest::qWaitFor([&] { return result.has_value(); }))
+        return {};
+    return result->status == StillsResult::Status::Taken ? result->stills
+                                                         : std::vector<ScreenStill>();
+}
+
+// Of that screen, in ARGB32 with its ratio; null when there is none.
+QImage stillOf(const std::vector<ScreenStill>& stills, const QScreen* screen)
+{
+    for (const ScreenStill& still : stills) {
+        if (still.screen == screen) {
+            QImage image = still.image.convertToFormat(QImage::Format_ARGB32);
+            image.setDevicePixelRatio(still.image.devicePixelRatio());
+            return image;
+        }
+    }
+    return {};
 }
 
 QScreen* screenNamed(const QString& name)
@@ -51,14 +74,41 @@ class PatternWindow : public QRasterWindow
     }
 };
 
-// Run with R at ratio 2: 300x200 points must be 600x400 pixels of the pattern the parent shows,
-// and another client at another ratio must see the parent's display ID for R.
+// A window that, once started, changes colour every few milliseconds, as a window fading out
+// does, for `frames` frames and then stays.
+class Fading : public QRasterWindow
+{
+public:
+    explicit Fading(int frames) : m_frames(frames)
+    {
+        setFlags(Qt::X11BypassWindowManagerHint);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (++m_frame >= m_frames)
+                m_timer.stop();
+            update();
+        });
+    }
+    void start() { m_timer.start(8); }
+    static QRgb colour(int frame) { return qRgb(0, 255 - frame % 256, 0); }
+    QRgb last() const { return colour(m_frames); }
+
+private:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter(this).fillRect(QRect(QPoint(), size()), colour(m_frame));
+    }
+    int m_frames, m_frame = 0;
+    QTimer m_timer;
+};
+
+// Run with R at ratio 2: R's still is its 960x1080 pixels of the pattern the parent shows at
+// ratio 2, and another client at another ratio sees the parent's display ID for R.
 bool ratio2ChildPasses(quint32 parentID)
 {
     QScreen* r = screenNamed("R");
     const std::unique_ptr<ScreenCapturer> capturer = createScreenCapturer();
-    const CaptureResult result = capturer->capture(r, QRectF(40, 30, 300, 200));
-    return result.image.devicePixelRatio() == 2 && pixels(result) == expected({80, 60, 600, 400}) &&
+    const QImage still = stillOf(stills(*capturer), r);
+    return still.devicePixelRatio() == 2 && still.copy(0, 0, 960, 1000) == expected(kPattern) &&
            capturer->displayID(r) == parentID;
 }
 
@@ -75,38 +125,23 @@ private slots:
         m_window.setFlags(Qt::X11BypassWindowManagerHint);
         m_window.setGeometry(m_right->geometry());
         m_window.show();
-        // Until the compositor shows the window; the bottom rows hold the tray host. Being tall,
-        // this is read from the server in more than one strip.
-        const QRect area(0, 0, 960, 1000);
-        QTRY_COMPARE(pixels(m_capturer->capture(m_right, area)), expected(area));
+        // Until the compositor shows the window.
+        QTRY_COMPARE(stillOf(stills(*m_capturer), m_right).copy(kPattern), expected(kPattern));
         const auto left = m_capturer->displayID(screenNamed("L")),
                    right = m_capturer->displayID(m_right);
         QVERIFY(left && right && *left != *right);
         QVERIFY(m_capturer->compositing());
     }
 
-    void capture_data()
+    void stillOfEveryScreen()
     {
-        QTest::addColumn<QRectF>("rect");
-        // Native pixels from R's top-left.
-        QTest::addColumn<QRect>("area");
-        QTest::newRow("inside") << QRectF(100, 200, 300, 150) << QRect(100, 200, 300, 150);
-        QTest::newRow("fractional") << QRectF(10.6, 20.2, 100.75, 50.9) << QRect(10, 20, 100, 50);
-        QTest::newRow("empty is one pixel") << QRectF(5, 6, 0.4, 0) << QRect(5, 6, 1, 1);
-        QTest::newRow("past the right edge")
-            << QRectF(900, 500, 100, 60) << QRect(900, 500, 100, 60);
-        // Monitor L lies left of R, yet outside this display.
-        QTest::newRow("past the left edge") << QRectF(-30, 10, 50, 20) << QRect(-30, 10, 50, 20);
-        QTest::newRow("outside") << QRectF(2000, 10, 10, 10) << QRect(2000, 10, 10, 10);
-    }
-
-    void capture()
-    {
-        QFETCH(QRectF, rect);
-        QFETCH(QRect, area);
-        const CaptureResult result = m_capturer->capture(m_right, rect);
-        QCOMPARE(result.image.devicePixelRatio(), 1.0);
-        QCOMPARE(pixels(result), expected(area));
+        const std::vector<ScreenStill> taken = stills(*m_capturer);
+        QCOMPARE(taken.size(), std::size_t(2));
+        for (const ScreenStill& still : taken) {
+            QCOMPARE(still.image.size(), QSize(960, 1080));
+            QCOMPARE(still.image.devicePixelRatio(), 1.0);
+            QCOMPARE(still.displayID, m_capturer->displayID(still.screen));
+        }
     }
 
     void captureAtRatio2()
@@ -115,6 +150,37 @@ private slots:
         QVERIFY(
             XcbSupport::run("env", {"QT_SCREEN_SCALE_FACTORS=L=1;R=2",
                                     QCoreApplication::applicationFilePath(), kRatio2Child, id}));
+    }
+
+    // Where our windows were just hidden, the stills wait until the screen stops changing, but
+    // not for ever.
+    void waitsForTheVacatedArea_data()
+    {
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<bool>("settles");
+        QTest::newRow("settles") << 20 << true;
+        QTest::newRow("never settles") << 1000 << false;
+    }
+
+    void waitsForTheVacatedArea()
+    {
+        QFETCH(int, frames);
+        QFETCH(bool, settles);
+        const QRect area(100, 100, 200, 100);
+        Fading window(frames);
+        window.setGeometry(area);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QElapsedTimer clock;
+        clock.start();
+        window.start();
+        const QImage still = stillOf(stills(*m_capturer, area), screenNamed("L"));
+        QVERIFY(!still.isNull());
+        if (settles)
+            QCOMPARE(still.pixel(area.center()), window.last());
+        else
+            QVERIFY2(clock.elapsed() >= SettleWatch::giveUpMs && clock.elapsed() < 1500,
+                     qPrintable(QString::number(clock.elapsed())));
     }
 
     void removedMonitor()
@@ -130,7 +196,7 @@ private slots:
         QVERIFY(xrandr({"--delmonitor", "T"}));
         // Qt has not yet heard of the removal; the capturer must not answer from memory.
         QVERIFY(!m_capturer->displayID(added));
-        QVERIFY(!m_capturer->capture(added, QRectF(0, 0, 10, 10)).error.isEmpty());
+        QVERIFY(stillOf(stills(*m_capturer), added).isNull());
         QTRY_VERIFY(!screenNamed("T"));
     }
 

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "app/deletelater.h"
+#include "screenshot/screencapturer.h"
+#include "screenshot/screenselection.h"
+
+#include <QObject>
+#include <QRegion>
+
+#include <functional>
+#include <optional>
+
+struct Platform;
+class SelectionManager;
+
+// The region screenshot from the request to the file: permission, file name, our windows out of
+// the way, a still of every screen, the selection over the stills, then the region cut from its
+// still, encoded and written. One at a time: a request while one runs is ignored.
+class ScreenshotFlow : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ScreenshotFlow(Platform& platform, QObject* parent = nullptr);
+    ~ScreenshotFlow() override;
+
+    void captureScreenshot();
+    void saveSelectedRegion(const ScreenSelection& selection, const QString& target);
+
+    // From the request until the file is written, or the request ended otherwise.
+    bool isBusy() const { return m_busy; }
+    // Set from the request until the selection has ended.
+    SelectionManager* selectionManager() const { return m_selectionManager.get(); }
+    // Gives the keyboard back to an open selection, after a layer of ours above it closed.
+    void grabKeyboard();
+
+    std::function<void(const QString& message, double resetAfterSeconds)> onStatus;
+    // Hides whatever of ours must not be in the stills; returns where it was, in global
+    // coordinates.
+    std::function<QRegion()> onHideWindows;
+    // The stills are taken: what was hidden only for them may show again.
+    std::function<void()> onStillsTaken;
+    // The selection windows have closed.
+    std::function<void()> onSelectionClosed;
+
+private:
+    void stillsTaken(const StillsResult& result, const QString& target);
+    void selectionFinished(const std::optional<ScreenSelection>& selection, const QString& target);
+    // desktopHint, when the desktop refused, says where it lets the user allow screenshots.
+    void askForPermission(const QString& desktopHint = {});
+    void fail(const QString& description);
+    void status(const QString& message, double resetAfterSeconds);
+
+    Platform& m_platform;
+    LaterPtr<SelectionManager> m_selectionManager;
+    bool m_busy = false;
+};
