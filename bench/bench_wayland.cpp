@@ -91,9 +91,9 @@ int main(int argc, char* argv[])
     }
 
     std::vector<double> shown, saved, grimMs;
-    for (int run = 0; run < runs; ++run) {
+    for (int round = 0; round < runs; ++round) {
         QFile::remove(onlyFile(shots));
-        sway("seat seat0 cursor set 1900 700");
+        pointer().moveTo({1900, 700});
         QProcess request;
         request.setProcessEnvironment(env);
         clock.restart();
@@ -101,14 +101,14 @@ int main(int argc, char* argv[])
         const double selection =
             until(clock, [&] { return covers(vellori.processId()).size() == 2; });
         request.waitForFinished();
-        sway(QString("seat seat0 cursor set %1 %2").arg(kArea.x()).arg(kArea.y()));
-        sway("seat seat0 cursor press button1");
-        sway(QString("seat seat0 cursor set %1 %2").arg(kArea.right() + 1).arg(kArea.bottom() + 1));
+        pointer().moveTo(kArea.topLeft());
+        pointer().button(BTN_LEFT, true);
+        pointer().moveTo(kArea.bottomRight() + QPoint(1, 1));
         clock.restart();
-        sway("seat seat0 cursor release button1");
+        pointer().button(BTN_LEFT, false);
         const double file = until(clock, [&] { return !onlyFile(shots).isEmpty(); });
         if (selection < 0 || file < 0 || QImage(onlyFile(shots)).size() != kArea.size() * 2) {
-            std::fprintf(stderr, "run %d: no selection or no complete file\n", run + 1);
+            std::fprintf(stderr, "run %d: no selection or no complete file\n", round + 1);
             return 1;
         }
         shown.push_back(selection);

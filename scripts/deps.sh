@@ -21,7 +21,7 @@ VELLORI_TEST_DEPS=(
     imagemagick scrot maim desktop-file-utils
     clang libclang-rt-14-dev llvm
     sway xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire
-    dbus-daemon dbus-bin libglib2.0-bin grim wtype passwd procps
+    dbus-daemon dbus-bin libglib2.0-bin grim wtype libwayland-dev passwd procps
 )
 
 vellori_log() { printf '==> %s\n' "$*"; }

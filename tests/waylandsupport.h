@@ -2,8 +2,8 @@
 
 // Helpers of the tests on the headless Wayland desktop that scripts/test.sh starts (sway, two
 // outputs: HEADLESS-1 1280x720 at scale 1, HEADLESS-2 640x360 logical at scale 2, right of it).
-// Everything goes through the desktop's own tools, as another program would: swaymsg for the
-// window tree and the pointer, wtype for keys, grim for pixels.
+// Everything goes through the desktop, as another program would: swaymsg for the window tree,
+// a virtual pointer, wtype for keys, grim for pixels.
 
 #include "xcbsupport.h"
 
@@ -14,6 +14,10 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRect>
+
+#include <wayland-client.h>
+
+#include <linux/input-event-codes.h>
 
 namespace WaylandSupport
 {
@@ -85,6 +89,22 @@ inline QImage grim(const QRect& area = {})
     return QImage::fromData(png).convertToFormat(QImage::Format_RGB32);
 }
 
+// Where two images differ inside `area` by more than `tolerance` in a channel, as a bounding box.
+// grim scales a scale-1 output's pixels up smoothly in the whole-desktop image, so what the
+// program shows of it back at scale 1 is close to, not exactly, what the output showed.
+inline QRect differs(const QImage& a, const QImage& b, const QRect& area, int tolerance = 0)
+{
+    QRect box;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            if (qAbs(qRed(p) - qRed(q)) > tolerance || qAbs(qGreen(p) - qGreen(q)) > tolerance ||
+                qAbs(qBlue(p) - qBlue(q)) > tolerance)
+                box |= QRect(x, y, 1, 1);
+        }
+    return box;
+}
+
 // Keys by xkb name. The first key of a call can be lost while wtype sets its keymap, so a
 // harmless one goes first.
 inline bool keys(const QStringList& names)
@@ -95,22 +115,100 @@ inline bool keys(const QStringList& names)
     return run("wtype", arguments);
 }
 
+// The headless desktop has no input devices, so its seat offers no pointer until a client adds
+// a virtual one (wlr-virtual-pointer-unstable-v1, described here by hand: its requests in order).
+class VirtualPointer
+{
+public:
+    VirtualPointer()
+    {
+        m_display = wl_display_connect(nullptr);
+        if (!m_display)
+            return;
+        wl_registry* registry = wl_display_get_registry(m_display);
+        static const wl_registry_listener listener{
+            [](void* data, wl_registry* r, uint32_t name, const char* interface, uint32_t) {
+                auto* self = static_cast<VirtualPointer*>(data);
+                if (qstrcmp(interface, "wl_seat") == 0 && !self->m_seat)
+                    self->m_seat =
+                        static_cast<wl_seat*>(wl_registry_bind(r, name, &wl_seat_interface, 1));
+                else if (qstrcmp(interface, managerInterface.name) == 0)
+                    self->m_manager =
+                        static_cast<wl_proxy*>(wl_registry_bind(r, name, &managerInterface, 1));
+            },
+            [](void*, wl_registry*, uint32_t) {}};
+        wl_registry_add_listener(registry, &listener, this);
+        wl_display_roundtrip(m_display);
+        wl_registry_destroy(registry);
+        if (m_manager && m_seat)
+            m_pointer =
+                wl_proxy_marshal_flags(m_manager, 0, &pointerInterface, 1, 0, m_seat, nullptr);
+        wl_display_roundtrip(m_display);
+    }
+    ~VirtualPointer()
+    {
+        if (m_display)
+            wl_display_disconnect(m_display);
+    }
+    VirtualPointer(const VirtualPointer&) = delete;
+    VirtualPointer& operator=(const VirtualPointer&) = delete;
+
+    bool isValid() const { return m_pointer; }
+
+    // To a point of the desktop's layout (1920x720 logical).
+    bool moveTo(QPoint p) { return send(1, uint32_t(p.x()), uint32_t(p.y()), 1920u, 720u); }
+    bool button(uint32_t button, bool pressed) { return send(2, button, uint32_t(pressed)); }
+
+private:
+    template <typename... Args> bool send(uint32_t opcode, Args... args)
+    {
+        if (!m_pointer)
+            return false;
+        wl_proxy_marshal_flags(m_pointer, opcode, nullptr, 1, 0, m_time, args...);
+        m_time += 10;
+        wl_proxy_marshal_flags(m_pointer, 4, nullptr, 1, 0); // frame
+        return wl_display_roundtrip(m_display) >= 0;
+    }
+
+    static inline const wl_message pointerRequests[] = {
+        {"motion", "uff", nullptr},   {"motion_absolute", "uuuuu", nullptr},
+        {"button", "uuu", nullptr},   {"axis", "uuf", nullptr},
+        {"frame", "", nullptr},       {"axis_source", "u", nullptr},
+        {"axis_stop", "uu", nullptr}, {"axis_discrete", "uufi", nullptr},
+        {"destroy", "", nullptr}};
+    static inline const wl_interface pointerInterface{"zwlr_virtual_pointer_v1", 1, 9,
+                                                      pointerRequests,           0, nullptr};
+    static inline const wl_interface* createTypes[] = {&wl_seat_interface, &pointerInterface};
+    static inline const wl_message managerRequests[] = {
+        {"create_virtual_pointer", "?on", createTypes}, {"destroy", "", nullptr}};
+    static inline const wl_interface managerInterface{
+        "zwlr_virtual_pointer_manager_v1", 1, 2, managerRequests, 0, nullptr};
+
+    wl_display* m_display = nullptr;
+    wl_seat* m_seat = nullptr;
+    wl_proxy* m_manager = nullptr;
+    wl_proxy* m_pointer = nullptr;
+    uint32_t m_time = 1;
+};
+
+inline VirtualPointer& pointer()
+{
+    static VirtualPointer device;
+    return device;
+}
+
 // A drag with the left button through points of the desktop's layout.
 inline bool drag(const QList<QPoint>& points)
 {
-    const auto at = [](QPoint p) {
-        return sway(QString("seat seat0 cursor set %1 %2").arg(p.x()).arg(p.y()));
-    };
-    bool ok = at(points.front()) && sway("seat seat0 cursor press button1");
+    bool ok = pointer().moveTo(points.front()) && pointer().button(BTN_LEFT, true);
     for (const QPoint& p : points.mid(1))
-        ok = ok && at(p);
-    return ok && sway("seat seat0 cursor release button1");
+        ok = ok && pointer().moveTo(p);
+    return ok && pointer().button(BTN_LEFT, false);
 }
 
-inline bool click(QPoint p, const QString& button)
+inline bool click(QPoint p, uint32_t button)
 {
-    return sway(QString("seat seat0 cursor set %1 %2").arg(p.x()).arg(p.y())) &&
-           sway("seat seat0 cursor press " + button) && sway("seat seat0 cursor release " + button);
+    return pointer().moveTo(p) && pointer().button(button, true) && pointer().button(button, false);
 }
 
 // The screenshot permission of the desktop's portal: "yes" or "no".
