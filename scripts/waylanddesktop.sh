@@ -18,8 +18,9 @@ wayland_portal_file=/tmp/out.png
 
 # wayland_as_user COMMAND... : runs COMMAND as the test user on the desktop.
 wayland_as_user() {
-    runuser -u "$wayland_user" -- env -i PATH=/usr/local/bin:/usr/bin:/bin \
-        $(cat "$wayland_dir/env") "$@"
+    local env_lines
+    mapfile -t env_lines <"$wayland_dir/env"
+    runuser -u "$wayland_user" -- env -i PATH=/usr/local/bin:/usr/bin:/bin "${env_lines[@]}" "$@"
 }
 
 # wayland_await WHAT LOG COMMAND... : polls COMMAND for ~10 s.
