@@ -3,12 +3,11 @@
 // Helpers of the tests on the headless Wayland desktop that scripts/test.sh starts (sway, two
 // outputs: HEADLESS-1 1280x720 at scale 1, HEADLESS-2 640x360 logical at scale 2, right of it).
 // Everything goes through the desktop, as another program would: swaymsg for the window tree,
-// a virtual pointer, wtype for keys, grim for pixels.
+// a virtual pointer, wtype for keys.
 
 #include "xcbsupport.h"
 
 #include <QDir>
-#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,8 +16,6 @@
 
 #include <wayland-client.h>
 
-#include <linux/input-event-codes.h>
-
 namespace WaylandSupport
 {
 
@@ -26,12 +23,8 @@ inline const QRect kOne(0, 0, 1280, 720), kTwo(1280, 0, 640, 360);
 
 using XcbSupport::run;
 
-inline bool sway(const QString& command)
-{
-    return run("swaymsg", {command});
-}
-
 struct Window {
+    qint64 id;
     QRect rect;
     bool fullscreen;
     bool focused;
@@ -47,7 +40,8 @@ inline QList<Window> windowsOf(qint64 pid)
     const std::function<void(const QJsonObject&)> walk = [&](const QJsonObject& node) {
         if (node.value("pid").toInteger() == pid && node.value("visible").toBool()) {
             const QJsonObject r = node.value("rect").toObject();
-            found.push_back({QRect(r.value("x").toInt(), r.value("y").toInt(),
+            found.push_back({node.value("id").toInteger(),
+                             QRect(r.value("x").toInt(), r.value("y").toInt(),
                                    r.value("width").toInt(), r.value("height").toInt()),
                              node.value("fullscreen_mode").toInt() != 0,
                              node.value("focused").toBool()});
@@ -69,40 +63,6 @@ inline QList<QRect> covers(qint64 pid)
             rects << w.rect;
     std::sort(rects.begin(), rects.end(), [](QRect a, QRect b) { return a.x() < b.x(); });
     return rects;
-}
-
-// What the outputs show, as grim gives it: an area at the highest scale of the outputs it
-// touches; the whole desktop by default.
-inline QImage grim(const QRect& area = {})
-{
-    QStringList arguments;
-    if (!area.isNull())
-        arguments << "-g"
-                  << QString("%1,%2 %3x%4")
-                         .arg(area.x())
-                         .arg(area.y())
-                         .arg(area.width())
-                         .arg(area.height());
-    QByteArray png;
-    if (!run("grim", arguments << "-", &png))
-        return {};
-    return QImage::fromData(png).convertToFormat(QImage::Format_RGB32);
-}
-
-// Where two images differ inside `area` by more than `tolerance` in a channel, as a bounding box.
-// grim scales a scale-1 output's pixels up smoothly in the whole-desktop image, so what the
-// program shows of it back at scale 1 is close to, not exactly, what the output showed.
-inline QRect differs(const QImage& a, const QImage& b, const QRect& area, int tolerance = 0)
-{
-    QRect box;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            if (qAbs(qRed(p) - qRed(q)) > tolerance || qAbs(qGreen(p) - qGreen(q)) > tolerance ||
-                qAbs(qBlue(p) - qBlue(q)) > tolerance)
-                box |= QRect(x, y, 1, 1);
-        }
-    return box;
 }
 
 // Keys by xkb name. The first key of a call can be lost while wtype sets its keymap, so a
@@ -157,7 +117,6 @@ public:
 
     // To a point of the desktop's layout (1920x720 logical).
     bool moveTo(QPoint p) { return send(1, uint32_t(p.x()), uint32_t(p.y()), 1920u, 720u); }
-    bool button(uint32_t button, bool pressed) { return send(2, button, uint32_t(pressed)); }
 
 private:
     template <typename... Args> bool send(uint32_t opcode, Args... args)
@@ -195,30 +154,6 @@ inline VirtualPointer& pointer()
 {
     static VirtualPointer device;
     return device;
-}
-
-// A drag with the left button through points of the desktop's layout.
-inline bool drag(const QList<QPoint>& points)
-{
-    bool ok = pointer().moveTo(points.front()) && pointer().button(BTN_LEFT, true);
-    for (const QPoint& p : points.mid(1))
-        ok = ok && pointer().moveTo(p);
-    return ok && pointer().button(BTN_LEFT, false);
-}
-
-inline bool click(QPoint p, uint32_t button)
-{
-    return pointer().moveTo(p) && pointer().button(button, true) && pointer().button(button, false);
-}
-
-// The screenshot permission of the desktop's portal: "yes" or "no".
-inline bool setScreenshotPermission(const QString& answer)
-{
-    return run("gdbus",
-               {"call", "--session", "--dest", "org.freedesktop.impl.portal.PermissionStore",
-                "--object-path", "/org/freedesktop/impl/portal/PermissionStore", "--method",
-                "org.freedesktop.impl.portal.PermissionStore.SetPermission", "screenshot", "true",
-                "screenshot", "", "['" + answer + "']"});
 }
 
 // The desktop's sockets by absolute path, so a program with its own XDG_RUNTIME_DIR reaches it.
