@@ -2,10 +2,13 @@
 #include "app/applicationsetup.h"
 #include "app/commandline.h"
 #include "app/instanceactions.h"
+#include "app/platformchoice.h"
 #include "app/singleinstance.h"
 #include "app/terminationsignals.h"
 
 #include <QApplication>
+
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
@@ -15,6 +18,11 @@ int main(int argc, char* argv[])
     if (const std::optional<int> exitCode = endsBeforeLaunch(command, instance))
         return *exitCode;
 
+    // Without a desktop Qt would abort with a core dump.
+    if (!applyPlatformChoice()) {
+        std::fputs("Vellori 需要图形桌面（X11 或 Wayland），当前没有可用的显示。\n", stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     setUpApplication();
 

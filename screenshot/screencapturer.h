@@ -21,7 +21,7 @@ struct ScreenStill {
 struct StillsResult {
     enum class Status {
         Taken,   // one still per screen that has a display identifier
-        Refused, // the desktop or the user did not allow reading the screen
+        Refused, // the desktop or the user did not allow it; error may say where to allow it
         Failed,  // error says why
     };
     Status status = Status::Failed;

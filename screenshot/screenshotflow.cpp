@@ -57,7 +57,7 @@ void ScreenshotFlow::stillsTaken(const StillsResult& result, const QString& targ
     if (result.status != StillsResult::Status::Taken) {
         m_selectionManager.reset();
         if (result.status == StillsResult::Status::Refused) {
-            askForPermission();
+            askForPermission(result.error);
             m_busy = false;
         } else {
             fail(result.error);
@@ -121,8 +121,12 @@ void ScreenshotFlow::grabKeyboard()
         m_selectionManager->grabKeyboard();
 }
 
-void ScreenshotFlow::askForPermission()
+void ScreenshotFlow::askForPermission(const QString& desktopHint)
 {
+    if (!desktopHint.isEmpty()) {
+        m_platform.alerts->showModal({QStringLiteral("需要重新确认屏幕录制权限"), desktopHint});
+        return;
+    }
     const bool asked = m_platform.permission->request();
     m_platform.alerts->showModal(
         {QStringLiteral("需要重新确认屏幕录制权限"),

@@ -46,7 +46,8 @@ public:
 private:
     void stillsTaken(const StillsResult& result, const QString& target);
     void selectionFinished(const std::optional<ScreenSelection>& selection, const QString& target);
-    void askForPermission();
+    // desktopHint, when the desktop refused, says where it lets the user allow screenshots.
+    void askForPermission(const QString& desktopHint = {});
     void fail(const QString& description);
     void status(const QString& message, double resetAfterSeconds);
 

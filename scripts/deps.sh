@@ -4,7 +4,7 @@
 
 # Building and running the program.
 VELLORI_DEPS=(
-    qt6-base-dev cmake ninja-build g++
+    qt6-base-dev qt6-wayland cmake ninja-build g++
     libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-shm0-dev
     libx11-dev zlib1g-dev
     libcanberra-dev sound-theme-freedesktop libicu-dev
@@ -13,11 +13,15 @@ VELLORI_DEPS=(
 
 # Only the tests: a private X server with a window manager, compositor and
 # tray host, tools to drive and photograph it, and clang for sanitizer builds
-# (llvm: its llvm-symbolizer puts files and lines into their reports).
+# (llvm: its llvm-symbolizer puts files and lines into their reports). Then the
+# headless Wayland desktop: sway, the screenshot portal and what it needs, the
+# tools that drive it, and what creates and runs its test user.
 VELLORI_TEST_DEPS=(
     xvfb xdotool x11-utils x11-xserver-utils openbox xcompmgr trayer
     imagemagick scrot maim desktop-file-utils xclip
     clang libclang-rt-14-dev llvm
+    sway xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire
+    dbus-daemon dbus-bin libglib2.0-bin grim wtype libwayland-dev passwd procps
 )
 
 vellori_log() { printf '==> %s\n' "$*"; }

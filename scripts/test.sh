@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, starts a private X desktop (Xvfb with two
-# monitors, openbox, xcompmgr, trayer) and runs every test against it.
+# monitors, openbox, xcompmgr, trayer) and runs every test against it, then
+# the tests labelled wayland on a headless Wayland desktop (scripts/waylanddesktop.sh).
 # Whatever happens, everything started here is stopped again on exit.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/deps.sh
+source scripts/waylanddesktop.sh
 
 pids=()
 scratch=""
@@ -22,6 +24,7 @@ cleanup() {
         kill -KILL "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
+    wayland_desktop_stop
     [[ -z $scratch ]] || rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -192,7 +195,7 @@ sanitized_suite() {
         -DVELLORI_SANITIZE=ON >/dev/null || return 1
     cmake --build build-asan --parallel "$(nproc)" || return 1
     # The tests labelled nocompositor need the compositor gone; they run at the end.
-    sanitized_ctest with-compositor -LE 'nocompositor|fading'
+    sanitized_ctest with-compositor -LE 'nocompositor|fading|wayland'
 }
 # VELLORI_TESTS=REGEX: only the matching tests in build/, no sanitizer or fuzz runs; for
 # iterating on a few tests.
@@ -234,10 +237,27 @@ fuzz_targets() {
 }
 ((${#only[@]})) || step "fuzz targets" fuzz_targets
 
+# The Wayland desktop runs only while its tests do, and only when any is chosen.
+wayland_tests() {
+    wayland_desktop_start "$xenv" || {
+        wayland_desktop_stop
+        return 1
+    }
+    vellori_log "Wayland desktop as $wayland_user: sway, pipewire, screenshot portal"
+    local status=0
+    ctest --test-dir build --output-on-failure --no-tests=error --timeout 300 -L wayland \
+        "${only[@]}" || status=1
+    wayland_desktop_stop
+    return $status
+}
+if [[ $(ctest --test-dir build -N -L wayland "${only[@]}") != *"Total Tests: 0"* ]]; then
+    step "tests on the Wayland desktop" wayland_tests
+fi
+
 # The compositor is changed, then stopped, for the last steps, so they must stay the last.
 step "tests with a compositor" \
     ctest --test-dir build --output-on-failure --no-tests=$none --timeout 300 \
-    -LE 'nocompositor|fading' "${only[@]}"
+    -LE 'nocompositor|fading|wayland' "${only[@]}"
 
 # Compositors that fade windows out (xcompmgr -f, and the effects of the big
 # desktops) keep our hidden windows on screen for a while: the tests labelled

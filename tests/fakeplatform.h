@@ -40,7 +40,7 @@ struct Permission : CapturePermission {
 // Like a real desktop they come later, from the event loop; refused or failure says no.
 struct Capturer : ScreenCapturer {
     bool live = true, identifiers = true, refused = false;
-    QString failure;
+    QString failure, refusalHint;
     int grabs = 0;
     QRegion vacated; // as given to the last grab
     std::optional<quint32> displayID(const QScreen* screen) const override
@@ -55,7 +55,7 @@ struct Capturer : ScreenCapturer {
         vacated = area;
         StillsResult result{StillsResult::Status::Taken, {}, {}};
         if (refused)
-            result.status = StillsResult::Status::Refused;
+            result = {StillsResult::Status::Refused, {}, refusalHint};
         else if (!failure.isEmpty())
             result = {StillsResult::Status::Failed, {}, failure};
         for (QScreen* screen : QGuiApplication::screens()) {

@@ -129,8 +129,13 @@ public:
         const QStringList ours{"QT_QPA_PLATFORM=xcb", "HOME=" + path("home"),
                                "XDG_CONFIG_HOME=" + path("config"),
                                "XDG_RUNTIME_DIR=" + path("run"), "TMPDIR=" + path("tmp")};
-        for (const QString& pair : ours + environment)
-            m_env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        // A bare NAME takes the variable away.
+        for (const QString& pair : ours + environment) {
+            if (pair.contains('='))
+                m_env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+            else
+                m_env.remove(pair);
+        }
     }
 
     ~Sandbox()

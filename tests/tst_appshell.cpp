@@ -6,6 +6,7 @@
 #include "app/applicationsetup.h"
 #include "app/controlwindow.h"
 #include "app/icons.h"
+#include "fakeplatform.h"
 #include "overlay/drawingview.h"
 #include "overlay/overlaycontentview.h"
 #include "overlay/overlaymanager.h"
@@ -107,6 +108,9 @@ class TestAppShell : public QObject
 {
     Q_OBJECT
 
+    // Hot keys that are granted: offscreen, the real backend refuses them.
+    Fake::Desktop m_desktop;
+
 private slots:
     void initTestCase()
     {
@@ -122,7 +126,7 @@ private slots:
 
     void controlWindowAndMenu()
     {
-        AppDelegate app;
+        AppDelegate app(m_desktop.platform());
         app.applicationDidFinishLaunching();
         ControlWindow* window = app.controlWindow();
         QVERIFY(QTest::qWaitForWindowExposed(window));
@@ -196,7 +200,7 @@ private slots:
         QFETCH(QStringList, actions);
         QFETCH(QString, outcome);
         const QString message = outcome == "exited" ? "已退出画笔" : "画笔已开启";
-        AppDelegate app;
+        AppDelegate app(m_desktop.platform());
         app.applicationDidFinishLaunching();
         QVERIFY(app.controlWindow()->isVisible() && app.trayIcon()->isVisible());
         for (const QString& action : actions)
@@ -216,7 +220,7 @@ private slots:
     // A letter on either display acts on every canvas; every opening starts afresh with pen 0.
     void canvasCommandsAndFreshOpenings()
     {
-        AppDelegate app;
+        AppDelegate app(m_desktop.platform());
         app.statusLine().setMillisecondsPerSecond(1);
         app.settings().setColor(QColor(10, 120, 200), SettingsKeys::redColor);
         app.settings().setDouble(7.5, SettingsKeys::lineWidth);
@@ -287,7 +291,7 @@ private slots:
 
     void quitClosesTheOverlayFirst()
     {
-        AppDelegate app;
+        AppDelegate app(m_desktop.platform());
         app.applicationDidFinishLaunching();
         toggleAndWait(app);
         QCOMPARE(overlayWindowsAlive(), 2);

@@ -241,28 +241,35 @@ private slots:
         QVERIFY(saved().isEmpty());
     }
 
-    // A refusal asks for the permission again; a failure says why. Neither opens a selection.
+    // A refusal asks for the permission again, or names the desktop's own setting when the
+    // desktop refused; a failure says why. Neither opens a selection.
     void stillsNotTaken_data()
     {
         QTest::addColumn<bool>("refused");
+        QTest::addColumn<QString>("hint");
         QTest::addColumn<QString>("alert");
         QTest::newRow("refused")
-            << true
+            << true << QString()
             << "alert:需要重新确认屏幕录制权限|请先在“系统设置 → 隐私与安全"
                "性 → 屏幕与系统音频录制”中允许本应用，然后完全退出并重新打开。";
-        QTest::newRow("failed") << false << "alert:截图失败|无法读取屏幕内容。";
+        QTest::newRow("refused by the desktop")
+            << true << "请在桌面设置中允许截图。"
+            << "alert:需要重新确认屏幕录制权限|请在桌面设置中允许截图。";
+        QTest::newRow("failed") << false << QString() << "alert:截图失败|无法读取屏幕内容。";
     }
 
     void stillsNotTaken()
     {
         QFETCH(bool, refused);
+        QFETCH(QString, hint);
         QFETCH(QString, alert);
         m_fake.capturer->refused = refused;
+        m_fake.capturer->refusalHint = hint;
         m_fake.capturer->failure = "无法读取屏幕内容。";
         m_delegate->captureScreenshot();
         QTRY_VERIFY(!m_delegate->isTakingScreenshot());
         QCOMPARE(m_fake.log, (QStringList{"status:请拖拽选择截图区域", alert}));
-        QCOMPARE(m_fake.permission->requests, int(refused));
+        QCOMPARE(m_fake.permission->requests, int(refused && hint.isEmpty()));
         QVERIFY(!m_delegate->selectionManager());
         QVERIFY(!QGuiApplication::overrideCursor());
     }
