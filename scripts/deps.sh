@@ -13,11 +13,13 @@ VELLORI_DEPS=(
 
 # Only the tests: a private X server with a window manager, compositor and
 # tray host, tools to drive and photograph it, and clang for sanitizer builds
-# (llvm: its llvm-symbolizer puts files and lines into their reports).
+# (llvm: its llvm-symbolizer puts files and lines into their reports);
+# dbus-daemon for the private bus of the fake shortcut portal.
 VELLORI_TEST_DEPS=(
     xvfb xdotool x11-utils x11-xserver-utils openbox xcompmgr trayer
     imagemagick scrot maim desktop-file-utils
     clang libclang-rt-14-dev llvm
+    dbus-daemon
 )
 
 vellori_log() { printf '==> %s\n' "$*"; }
