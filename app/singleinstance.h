@@ -1,31 +1,57 @@
 #pragma once
 
-#include <QLocalServer>
+#include "app/instancemessage.h"
+
 #include <QObject>
+#include <QProcessEnvironment>
 #include <QString>
 
 #include <functional>
+#include <memory>
 
-// One running copy per user: a later start asks the running one to show itself and exits.
+class QLocalServer;
+class QLocalSocket;
+
+// One running copy per user and display. A later start hands its action to the running copy and
+// exits; the first start holds a lock for its whole life and listens on a socket in a folder only
+// its user can enter.
 class SingleInstance : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit SingleInstance(const QString& name, QObject* parent = nullptr);
+    enum class Claim {
+        Primary,   // this process is to run; it holds the lock
+        Delivered, // the running copy accepted the action
+        Refused,   // the running copy answered but refused it
+        NoAnswer,  // a copy holds the lock but did not answer in time
+    };
 
-    // True when this process is the one to keep running. False when another copy answered the
-    // call and was asked to show itself.
-    bool claim();
+    // An empty path means no private folder was found: every start runs on its own.
+    explicit SingleInstance(const QString& socketPath, QObject* parent = nullptr);
+    ~SingleInstance() override;
 
-    // Raised in the running copy when a later start asked it to show itself.
-    std::function<void()> onActivate;
+    // Plain system calls, so it works before the application object exists. A copy that is still
+    // launching, and so holds the lock without listening yet, is waited for up to startMs; once
+    // connected, the answer must come within answerMs.
+    Claim claim(InstanceAction action, int answerMs = 2000, int startMs = 10000);
+    // Opens the channel; needs the application object. Only after claim() returned Primary, and
+    // once the program can answer at once.
+    void listen();
 
-    static QString defaultName();
+    // Raised in the running copy for each accepted request, after the answer has gone out.
+    std::function<void(InstanceAction)> onAction;
+
+    // The socket of this user and display: in XDG_RUNTIME_DIR when that is a private folder,
+    // else in a private folder under the user's cache, made if need be. Empty when neither.
+    static QString socketPath(const QProcessEnvironment& environment);
+    static QString defaultPath();
 
 private:
-    void readRequest();
+    void readRequests();
+    void answer(QLocalSocket* socket);
 
-    QString m_name;
-    QLocalServer m_server;
+    QString m_path;
+    int m_lock = -1;
+    std::unique_ptr<QLocalServer> m_server;
 };

@@ -139,9 +139,10 @@ int childVellori(int argc, char* argv[])
     PaintLog paints;
     app.installEventFilter(&paints);
     setUpApplication();
-    SingleInstance instance(SingleInstance::defaultName());
-    if (!instance.claim())
+    SingleInstance instance(SingleInstance::defaultPath());
+    if (instance.claim(InstanceAction::Show) != SingleInstance::Claim::Primary)
         return 2;
+    instance.listen();
     AppDelegate delegate;
     delegate.applicationDidFinishLaunching();
     if (!paints.waitFor({delegate.controlWindow()}))
@@ -286,11 +287,14 @@ int parent(int argc, char* argv[])
     QTemporaryDir scratch;
     const QString home = scratch.filePath(QStringLiteral("home"));
     const QString tmp = scratch.filePath(QStringLiteral("tmp"));
+    const QString runtime = scratch.filePath(QStringLiteral("run"));
     QDir().mkpath(home);
     QDir().mkpath(tmp);
+    QDir().mkdir(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home);
     env.insert(QStringLiteral("TMPDIR"), tmp);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     env.remove(QStringLiteral("XDG_CONFIG_HOME"));
 
     std::map<QString, std::map<QString, std::vector<double>>> samples;
@@ -304,7 +308,7 @@ int parent(int argc, char* argv[])
                 samples[kind][key].push_back(value);
         }
         Figures figures;
-        const QString socket = QDir(tmp).filePath(QStringLiteral("vellori-home"));
+        const QString socket = SingleInstance::socketPath(env);
         if (!runBinary(env, socket, figures)) {
             std::fprintf(stderr, "%s did not run\n", VELLORI_BINARY);
             return 1;

@@ -2,7 +2,7 @@
 
 bool NullHotKeyBackend::registerHotKey(EventHotKeyID, quint32)
 {
-    return true;
+    return false;
 }
 
 void NullHotKeyBackend::unregisterHotKey(EventHotKeyID) {}

@@ -6,7 +6,7 @@
 class NullHotKeyBackend : public HotKeyBackend
 {
 public:
-    // Success, so the program starts and reports its keys as usual where nothing can be grabbed.
+    // Always refused: nothing is grabbed, so the user is told the keys do not work.
     bool registerHotKey(EventHotKeyID id, quint32 virtualKeyCode) override;
     void unregisterHotKey(EventHotKeyID id) override;
 };

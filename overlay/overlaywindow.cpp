@@ -1,14 +1,13 @@
 #include "overlay/overlaywindow.h"
 
+#include "app/screencover.h"
 #include "overlay/overlaycontentview.h"
 
 #include <QVBoxLayout>
 
 OverlayWindow::OverlayWindow(SettingsStore& settings, QScreen* screen, bool showsToolbar,
                              const QImage& backdrop)
-    : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool |
-                           Qt::NoDropShadowWindowHint | Qt::X11BypassWindowManagerHint),
-      m_screen(screen),
+    : QWidget(nullptr, screenCoverFlags()), m_screen(screen),
       m_contentView(new OverlayContentView(settings, showsToolbar, backdrop, this))
 {
     setAttribute(Qt::WA_TranslucentBackground);
@@ -23,6 +22,5 @@ void OverlayWindow::placeOnScreen()
 {
     if (!m_screen)
         return;
-    setScreen(m_screen);
-    setGeometry(m_screen->geometry());
+    coverScreen(this, m_screen);
 }

@@ -1,5 +1,4 @@
-#include "screenshot/nullscreencapturer.h"
-#include "screenshot/screencapturer.h"
+#include "screenshot/capturerfactory.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -374,12 +373,12 @@ QString X11ScreenCapturer::convert(const uchar* pixels, uint8_t depth, xcb_visua
 
 } // namespace
 
-std::unique_ptr<ScreenCapturer> createScreenCapturer()
+std::unique_ptr<ScreenCapturer> createX11ScreenCapturer()
 {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     // The offscreen platform answers the X11 interface too, but without a connection.
     if (QGuiApplication::platformName() != QLatin1String("xcb") || !x11 || !x11->connection())
-        return std::make_unique<NullScreenCapturer>();
+        return nullptr;
     // Qt's default X screen; its root holds the monitors Qt shows as screens.
     const int screenNumber = x11->display() ? DefaultScreen(x11->display()) : 0;
     return std::make_unique<X11ScreenCapturer>(x11->connection(), screenNumber);

@@ -4,7 +4,7 @@
 
 # Building and running the program.
 VELLORI_DEPS=(
-    qt6-base-dev cmake ninja-build g++
+    qt6-base-dev qt6-wayland cmake ninja-build g++
     libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-shm0-dev
     libx11-dev zlib1g-dev
     libcanberra-dev sound-theme-freedesktop libicu-dev
@@ -13,13 +13,17 @@ VELLORI_DEPS=(
 
 # Only the tests: a private X server with a window manager, compositor and
 # tray host, tools to drive and photograph it, and clang for sanitizer builds
-# (llvm: its llvm-symbolizer puts files and lines into their reports);
-# dbus-daemon for the private bus of the fake shortcut portal.
+# (llvm: its llvm-symbolizer puts files and lines into their reports). Then the
+# headless Wayland desktop: sway, the screenshot portal and what it needs, the
+# tools that drive it, and what creates and runs its test user. dbus-daemon
+# also gives the fake shortcut portal its private bus; at-spi2-core is the
+# accessibility bus through which a test reads what the program shows.
 VELLORI_TEST_DEPS=(
     xvfb xdotool x11-utils x11-xserver-utils openbox xcompmgr trayer
     imagemagick scrot maim desktop-file-utils
     clang libclang-rt-14-dev llvm
-    dbus-daemon
+    sway xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire
+    dbus-daemon dbus-bin libglib2.0-bin grim wtype passwd procps at-spi2-core
 )
 
 vellori_log() { printf '==> %s\n' "$*"; }

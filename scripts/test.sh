@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, starts a private X desktop (Xvfb with two
-# monitors, openbox, xcompmgr, trayer) and runs every test against it.
+# monitors, openbox, xcompmgr, trayer) and runs every test against it, then
+# the tests labelled wayland on a headless Wayland desktop (scripts/waylanddesktop.sh).
 # Whatever happens, everything started here is stopped again on exit.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/deps.sh
+source scripts/waylanddesktop.sh
 
 pids=()
 scratch=""
@@ -22,6 +24,7 @@ cleanup() {
         kill -KILL "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
+    wayland_desktop_stop
     [[ -z $scratch ]] || rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -68,33 +71,44 @@ serves() {
     xdpyinfo -display ":$1" >/dev/null 2>&1 && [[ $(tr -d ' \n' <"/tmp/.X$1-lock") == "$2" ]]
 }
 
-# A display number nobody uses; if another server takes it first, Xvfb exits
-# at once and the next number is tried.
-display=""
-for n in {99..199}; do
-    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-    start xvfb Xvfb ":$n" -screen 0 1920x1080x24 -noreset -nolisten tcp -s 0
-    if await Xvfb "${pids[-1]}" "$xenv/xvfb.log" serves "$n" "${pids[-1]}" 2>/dev/null; then
-        display=":$n"
-        break
-    fi
-    wait "${pids[-1]}" 2>/dev/null || true
-    unset 'pids[-1]'
-done
-if [[ -z $display ]]; then
+# start_xvfb NAME SIZE : an Xvfb on a display number nobody uses, logging to
+# $xenv/NAME.log; if another server takes the number first, Xvfb exits at once
+# and the next number is tried. Sets $xvfb_display.
+start_xvfb() {
+    local name=$1 size=$2 n
+    xvfb_display=""
+    for n in {99..199}; do
+        [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
+        start "$name" Xvfb ":$n" -screen 0 "${size}x24" -noreset -nolisten tcp -s 0
+        if await Xvfb "${pids[-1]}" "$xenv/$name.log" serves "$n" "${pids[-1]}" 2>/dev/null; then
+            xvfb_display=":$n"
+            return 0
+        fi
+        wait "${pids[-1]}" 2>/dev/null || true
+        unset 'pids[-1]'
+    done
     echo "could not start Xvfb:" >&2
-    tail -n 20 "$xenv/xvfb.log" >&2
-    exit 1
-fi
-export DISPLAY=$display
+    tail -n 20 "$xenv/$name.log" >&2
+    return 1
+}
+start_xvfb xvfb 1920x1080
+export DISPLAY=$xvfb_display
+# A second, bare X server: one instance per display is tested across the two.
+start_xvfb xvfb2 640x480
+export VELLORI_SECOND_DISPLAY=$xvfb_display
 unset WAYLAND_DISPLAY XAUTHORITY
 # Screenshot paths hold Chinese; every tool must see UTF-8 file names.
 [[ $(locale charmap 2>/dev/null) == UTF-8 ]] || export LC_ALL=C.UTF-8
-vellori_log "Xvfb on $DISPLAY"
+vellori_log "Xvfb on $DISPLAY, a second one on $VELLORI_SECOND_DISPLAY"
 
 # Two 960x1080 monitors side by side on the one 1920x1080 screen.
 xrandr --setmonitor L 960/254x1080/286+0+0 screen >/dev/null
 xrandr --setmonitor R 960/254x1080/286+960+0 none >/dev/null
+
+# Another local user, whose files the tests hand to it to check what the program trusts.
+if ((EUID == 0)) && ! id vellori-tb >/dev/null 2>&1; then
+    useradd --system --no-create-home --shell /usr/sbin/nologin vellori-tb
+fi
 
 # Every client below gets a throwaway home, so no user settings leak in and
 # the tests never write to the real ~/.config or ~/Desktop.
@@ -161,7 +175,7 @@ sanitized_suite() {
         -DVELLORI_SANITIZE=ON >/dev/null || return 1
     cmake --build build-asan --parallel "$(nproc)" || return 1
     # The tests labelled nocompositor need the compositor gone; they run at the end.
-    sanitized_ctest with-compositor -LE nocompositor
+    sanitized_ctest with-compositor -LE 'nocompositor|wayland'
 }
 # VELLORI_TESTS=REGEX: only the matching tests in build/, no sanitizer or fuzz runs; for
 # iterating on a few tests.
@@ -177,7 +191,8 @@ fuzz_targets() {
     CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DVELLORI_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null || return 1
     cmake --build "$dir" --parallel "$(nproc)" --target fuzz || return 1
-    for target in colorcodec:64 settingsreads:512 functionnumber:256 letters:256; do
+    for target in colorcodec:64 settingsreads:512 functionnumber:256 letters:256 \
+        instancemessage:128; do
         max_len=${target#*:} target=${target%:*}
         work=$scratch/fuzz/$target
         mkdir -p "$work/corpus" "$work/artifacts"
@@ -202,10 +217,27 @@ fuzz_targets() {
 }
 ((${#only[@]})) || step "fuzz targets" fuzz_targets
 
+# The Wayland desktop runs only while its tests do, and only when any is chosen.
+wayland_tests() {
+    wayland_desktop_start "$xenv" || {
+        wayland_desktop_stop
+        return 1
+    }
+    vellori_log "Wayland desktop as $wayland_user: sway, pipewire, screenshot portal"
+    local status=0
+    ctest --test-dir build --output-on-failure --no-tests=error --timeout 300 -L wayland \
+        "${only[@]}" || status=1
+    wayland_desktop_stop
+    return $status
+}
+if [[ $(ctest --test-dir build -N -L wayland "${only[@]}") != *"Total Tests: 0"* ]]; then
+    step "tests on the Wayland desktop" wayland_tests
+fi
+
 # The compositor is stopped for the last step, so it must stay the last.
 step "tests with a compositor" \
-    ctest --test-dir build --output-on-failure --no-tests=$none --timeout 300 -LE nocompositor \
-    "${only[@]}"
+    ctest --test-dir build --output-on-failure --no-tests=$none --timeout 300 \
+    -LE 'nocompositor|wayland' "${only[@]}"
 
 # Users without a compositor exist; the tests labelled nocompositor run once
 # more after it is gone, where translucent windows show black.

@@ -1,5 +1,6 @@
 # Installs the build into a scratch prefix and checks that the program, its menu entry and its
-# icon land where desktops look for them, and that the menu entry is valid.
+# icon land where desktops look for them, and that the menu entry is valid and offers the
+# screenshot and the pen as actions of its own.
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREFIX}"
                 RESULT_VARIABLE result OUTPUT_QUIET)
@@ -17,3 +18,9 @@ execute_process(COMMAND desktop-file-validate "${PREFIX}/share/applications/vell
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "the menu entry does not validate")
 endif()
+file(STRINGS "${PREFIX}/share/applications/vellori.desktop" entry)
+foreach(line "Exec=vellori --screenshot" "Exec=vellori --pen")
+    if(NOT line IN_LIST entry)
+        message(FATAL_ERROR "the menu entry lacks: ${line}")
+    endif()
+endforeach()

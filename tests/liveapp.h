@@ -143,14 +143,29 @@ public:
     QString path(const QString& relative) const { return m_root.filePath(relative); }
     QString screenshotRoot() const { return path("home/Desktop/Vellori截图"); }
 
-    QProcess& start()
+    const QProcessEnvironment& environment() const { return m_env; }
+
+    // `environment` adds to the sandbox's own, as NAME=VALUE.
+    QProcess& start(const QStringList& arguments = {}, const QStringList& environment = {})
     {
         auto& process = *m_processes.emplace_back(std::make_unique<QProcess>());
-        process.setProcessEnvironment(m_env);
+        QProcessEnvironment env = m_env;
+        for (const QString& pair : environment)
+            env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(VELLORI_BINARY, {});
+        process.start(VELLORI_BINARY, arguments);
         process.waitForStarted();
         return process;
+    }
+
+    // Run to its end, as from a key binding: the exit code, or -1 when it did not end in time.
+    int command(const QStringList& arguments, const QStringList& environment = {})
+    {
+        QProcess& process = start(arguments, environment);
+        return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit
+                   ? process.exitCode()
+                   : -1;
     }
 
     // Started, with its control window on screen; null otherwise.

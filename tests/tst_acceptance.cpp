@@ -3,7 +3,11 @@
 // compositor (VELLORI_NO_COMPOSITOR set), where a translucent window that paints nothing shows
 // black instead of the screen.
 
+#include "app/singleinstance.h"
 #include "liveapp.h"
+
+#include <QLocalSocket>
+#include <QUrl>
 
 using namespace live;
 
@@ -54,6 +58,13 @@ int undimmed(const QImage& before, const QImage& dim)
         }
     }
     return count;
+}
+
+// A visible window of the process with this title.
+bool shows(const QProcess* app, const QString& title)
+{
+    return run("xdotool", {"search", "--all", "--onlyvisible", "--pid",
+                           QString::number(app->processId()), "--name", title});
 }
 
 } // namespace
@@ -213,6 +224,135 @@ private slots:
         QVERIFY(xdotool("key " + keys.section(' ', -1)));
         QTRY_VERIFY(covers(app).isEmpty());
         QCOMPARE(app->state(), QProcess::Running);
+    }
+
+    // Every action as a desktop's key binding runs it. Ten screenshots at once with nothing
+    // running: one becomes the instance, the rest hand over, and one selection opens.
+    void commandLineActions()
+    {
+        Sandbox sandbox;
+        // Stands in for the desktop's file browser.
+        QVERIFY(QDir().mkpath(sandbox.path("bin")));
+        QFile opener(sandbox.path("bin/xdg-open"));
+        QVERIFY(opener.open(QIODevice::WriteOnly) &&
+                opener.write("#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/opened\"\n") > 0);
+        opener.close();
+        QVERIFY(opener.setPermissions(opener.permissions() | QFile::ExeOwner));
+        const QStringList path{"PATH=" + sandbox.path("bin") + ':' + qEnvironmentVariable("PATH")};
+
+        QList<QProcess*> starts;
+        for (int i = 0; i < 10; ++i)
+            starts << &sandbox.start({"--screenshot"}, path);
+        const auto running = [&] {
+            QList<QProcess*> found;
+            for (QProcess* start : starts)
+                if (start->state() != QProcess::NotRunning)
+                    found << start;
+            return found;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(running().size(), 1, 15000);
+        QProcess* app = running().front();
+        for (QProcess* start : starts)
+            QVERIFY(start == app ||
+                    (start->exitStatus() == QProcess::NormalExit && start->exitCode() == 0));
+        QTRY_COMPARE(covers(app), kBoth);
+        const QRect area(1150, 260, 200, 80);
+        QVERIFY(drag({area.topLeft(), area.center(), area.bottomRight() + QPoint(1, 1)}));
+        QTRY_COMPARE(filesUnder(sandbox.screenshotRoot()).size(), 1);
+        QTRY_VERIFY(covers(app).isEmpty());
+        QTest::qWait(500);
+        QCOMPARE(covers(app), QList<QRect>());
+
+        for (const bool open : {true, false}) {
+            QCOMPARE(sandbox.command({"--pen"}), 0);
+            QTRY_COMPARE(covers(app), open ? kBoth : QList<QRect>());
+        }
+
+        // Garbage on the socket is refused and the channel keeps working.
+        QLocalSocket peer;
+        peer.connectToServer(SingleInstance::socketPath(sandbox.environment()));
+        QVERIFY(peer.waitForConnected(1000));
+        peer.write("\x01garbage\n");
+        QVERIFY(peer.waitForDisconnected(2000));
+
+        QCOMPARE(sandbox.command({"--settings"}), 0);
+        QTRY_VERIFY(shows(app, "快捷键与画笔设置"));
+        QCOMPARE(sandbox.command({"--open-folder"}), 0);
+        const auto opened = [&] {
+            QFile file(sandbox.path("bin/opened"));
+            return file.open(QIODevice::ReadOnly)
+                       ? QUrl(QString::fromUtf8(file.readAll().trimmed())).toLocalFile()
+                       : QString();
+        };
+        QTRY_COMPARE(opened(), sandbox.screenshotRoot());
+
+        QCOMPARE(sandbox.command({"--quit"}), 0);
+        QVERIFY(exitsWithZero(*app));
+        QVERIFY(grabKey(keycode(XK_F8)) && grabKey(keycode(XK_F9)));
+        ungrabKey(keycode(XK_F8));
+        ungrabKey(keycode(XK_F9));
+        // Nothing to quit: nothing starts.
+        QCOMPARE(sandbox.command({"--quit"}), 0);
+        QVERIFY(!QFileInfo::exists(SingleInstance::socketPath(sandbox.environment())));
+    }
+
+    void commandLineMistakes_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("err");
+        const QByteArray hint = "运行“vellori --help”查看用法。";
+        QTest::newRow("unknown option") << QStringList{"--pne"} << 2 << QByteArray() << hint;
+        QTest::newRow("stray argument") << QStringList{"pen"} << 2 << QByteArray() << hint;
+        QTest::newRow("two actions") << QStringList{"--pen", "--quit"} << 2 << QByteArray() << hint;
+        QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("bindsym")
+                              << QByteArray();
+        QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("vellori 0.")
+                                 << QByteArray();
+    }
+
+    // Ends at once, starting nothing.
+    void commandLineMistakes()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, out);
+        QFETCH(QByteArray, err);
+        Sandbox sandbox;
+        QProcess process;
+        process.setProcessEnvironment(sandbox.environment());
+        process.start(VELLORI_BINARY, arguments);
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.exitCode(), exitCode);
+        const QByteArray stdOut = process.readAllStandardOutput();
+        const QByteArray stdErr = process.readAllStandardError();
+        QVERIFY2(out.isEmpty() ? stdOut.isEmpty() : stdOut.contains(out), stdOut.constData());
+        QVERIFY2(err.isEmpty() ? stdErr.isEmpty() : stdErr.contains(err), stdErr.constData());
+        QVERIFY(!QFileInfo::exists(SingleInstance::socketPath(sandbox.environment())));
+    }
+
+    // One instance per display: a start on a second X server is its own instance, and each
+    // answers for its own display only.
+    void instancePerDisplay()
+    {
+        const QString second = qEnvironmentVariable("VELLORI_SECOND_DISPLAY");
+        QVERIFY2(!second.isEmpty(), "needs the second X server of the test command");
+        Sandbox sandbox;
+        QProcess* first = sandbox.launch();
+        QVERIFY(first);
+        QProcess& other = sandbox.start({}, {"DISPLAY=" + second});
+        QProcessEnvironment env = sandbox.environment();
+        env.insert("DISPLAY", second);
+        QTRY_VERIFY(QFileInfo::exists(SingleInstance::socketPath(env)));
+        QCOMPARE(other.state(), QProcess::Running);
+
+        QCOMPARE(sandbox.command({"--quit"}, {"DISPLAY=" + second}), 0);
+        QVERIFY(exitsWithZero(other));
+        QCOMPARE(sandbox.command({"--pen"}), 0);
+        QTRY_COMPARE(covers(first), kBoth);
+        QCOMPARE(sandbox.command({"--pen"}), 0);
+        QTRY_VERIFY(covers(first).isEmpty());
     }
 };
 

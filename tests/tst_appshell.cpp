@@ -4,6 +4,7 @@
 #include "app/appdelegate.h"
 #include "app/controlwindow.h"
 #include "app/icons.h"
+#include "fakeplatform.h"
 #include "overlay/drawingview.h"
 #include "overlay/overlaycontentview.h"
 #include "overlay/overlaymanager.h"
@@ -82,6 +83,9 @@ class TestAppShell : public QObject
 {
     Q_OBJECT
 
+    // Hot keys that are granted: offscreen, the real backend refuses them.
+    Fake::Desktop m_desktop;
+
 private slots:
     void initTestCase()
     {
@@ -97,7 +101,7 @@ private slots:
 
     void controlWindowAndMenu()
     {
-        AppDelegate app;
+        AppDelegate app(m_desktop.platform());
         app.applicationDidFinishLaunching();
         ControlWindow* window = app.controlWindow();
         QVERIFY(QTest::qWaitForWindowExposed(window));
@@ -171,7 +175,7 @@ private slots:
         QFETCH(QStringList, actions);
         QFETCH(QString, outcome);
         const QString message = outcome == "exited" ? "已退出画笔" : "画笔已开启";
-        AppDelegate app;
+        AppDelegate app(m_desktop.platform());
         app.applicationDidFinishLaunching();
         QVERIFY(app.controlWindow()->isVisible() && app.trayIcon()->isVisible());
         for (const QString& action : actions)
@@ -191,7 +195,7 @@ private slots:
     // A letter on either display acts on every canvas; every opening starts afresh with pen 0.
     void canvasCommandsAndFreshOpenings()
     {
-        AppDelegate app;
+        AppDelegate app(m_desktop.platform());
         app.statusLine().setMillisecondsPerSecond(1);
         app.settings().setColor(QColor(10, 120, 200), SettingsKeys::redColor);
         app.settings().setDouble(7.5, SettingsKeys::lineWidth);
@@ -240,7 +244,7 @@ private slots:
 
     void quitClosesTheOverlayFirst()
     {
-        AppDelegate app;
+        AppDelegate app(m_desktop.platform());
         app.applicationDidFinishLaunching();
         app.toggleMarker();
         QCOMPARE(overlayWindowsAlive(), 2);

@@ -2,6 +2,7 @@
 // selection, a full disk, and hours of use. The program runs as a process on the test desktop;
 // the disk and memory cases run in this process on the offscreen platform.
 
+#include "app/singleinstance.h"
 #include "liveapp.h"
 #include "overlay/drawingview.h"
 #include "overlay/overlaymanager.h"
@@ -80,7 +81,8 @@ private slots:
         }
         ::kill(pid_t(app->processId()), signal);
         QVERIFY(signal == SIGKILL ? app->waitForFinished(5000) : exitsWithZero(*app));
-        QCOMPARE(QFileInfo::exists(sandbox.path("tmp/vellori-home")), signal == SIGKILL);
+        QCOMPARE(QFileInfo::exists(SingleInstance::socketPath(sandbox.environment())),
+                 signal == SIGKILL);
         QVERIFY(grabKey(keycode(XK_F8)) && grabKey(keycode(XK_F9)));
         ungrabKey(keycode(XK_F8));
         ungrabKey(keycode(XK_F9));

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# wayland-run.sh COMMAND [PROGRAM]: runs COMMAND (a test or benchmark binary) as the user of the
+# Wayland test desktop that scripts/test.sh started, on that desktop. COMMAND and PROGRAM (the
+# built vellori) are copied into the desktop's private folder first, because the checkout may
+# be closed to that user; COMMAND finds the copy of PROGRAM through VELLORI_PROGRAM.
+set -euo pipefail
+
+env_file=${VELLORI_WAYLAND_ENV:-}
+if [[ ! -r $env_file ]]; then
+    echo "needs the Wayland test desktop that scripts/test.sh starts" >&2
+    exit 1
+fi
+user=$(sed -n 's/^VELLORI_WAYLAND_USER=//p' "$env_file")
+bin=$(mktemp -d "$(dirname "$env_file")/bin/run.XXXXXX")
+trap 'rm -rf "$bin"' EXIT
+cp "$1" "$bin/"
+program=()
+if (($# > 1)); then
+    cp "$2" "$bin/"
+    program=("VELLORI_PROGRAM=$bin/$(basename "$2")")
+fi
+chown -R "$user:" "$bin"
+# Not exec: the copies go once the command is done.
+cd "$bin"
+runuser -u "$user" -- env -i PATH=/usr/local/bin:/usr/bin:/bin $(grep -v '^VELLORI_' "$env_file") \
+    "${program[@]}" "$bin/$(basename "$1")"

@@ -1,0 +1,134 @@
+# shellcheck shell=bash
+# Sourced by scripts/test.sh: a headless Wayland desktop for the tests. sway refuses to run as
+# root, so all of it runs as an unprivileged user (VELLORI_WAYLAND_USER, default vellori-wl):
+# its own session bus, sway with two outputs side by side (1280x720 at scale 1, 1280x720 at
+# scale 2), pipewire, the portal frontend with the wlr and gtk backends, and the screenshot
+# permission granted. Everything lives in a private folder under /tmp that only that user can
+# enter; what the user runs is copied there, since the checkout may be closed to it.
+#
+#   wayland_desktop_start LOGDIR  starts it; exports VELLORI_WAYLAND_ENV, the file that
+#                                 scripts/wayland-run.sh reads to run a command on it
+#   wayland_desktop_stop          stops it and removes the folder; safe to call any time
+
+wayland_user=${VELLORI_WAYLAND_USER:-vellori-wl}
+wayland_dir=""
+wayland_pids=()
+# The wlr portal backend always writes the desktop to this one file.
+wayland_portal_file=/tmp/out.png
+
+# wayland_as_user COMMAND... : runs COMMAND as the test user on the desktop.
+wayland_as_user() {
+    runuser -u "$wayland_user" -- env -i PATH=/usr/local/bin:/usr/bin:/bin \
+        $(cat "$wayland_dir/env") "$@"
+}
+
+# wayland_await WHAT LOG COMMAND... : polls COMMAND for ~10 s.
+wayland_await() {
+    local what=$1 log=$2
+    shift 2
+    for _ in {1..200}; do
+        "$@" >/dev/null 2>&1 && return 0
+        sleep 0.05
+    done
+    echo "$what did not come up in time:" >&2
+    tail -n 20 "$log" >&2
+    return 1
+}
+
+wayland_desktop_start() {
+    local logs=$1 run home
+    if ! id -u "$wayland_user" >/dev/null 2>&1; then
+        useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin \
+            "$wayland_user" || return 1
+    fi
+    wayland_dir=$(mktemp -d /tmp/vellori-wayland.XXXXXX)
+    run=$wayland_dir/run home=$wayland_dir/home
+    mkdir -p "$run" "$home" "$wayland_dir/bin"
+    chown -R "$wayland_user:" "$wayland_dir"
+    chmod 700 "$wayland_dir" "$run"
+    cat >"$wayland_dir/env" <<EOF
+HOME=$home
+XDG_RUNTIME_DIR=$run
+XDG_CURRENT_DESKTOP=sway
+XDG_SESSION_TYPE=wayland
+DBUS_SESSION_BUS_ADDRESS=unix:path=$run/bus
+LC_ALL=C.UTF-8
+EOF
+    cat >"$wayland_dir/sway.conf" <<EOF
+output HEADLESS-1 mode 1280x720 position 0 0
+output HEADLESS-2 mode 1280x720 position 1280 0 scale 2
+default_border none
+EOF
+    # A file of another user under the portal's fixed name makes every screenshot fail.
+    if [[ -e $wayland_portal_file && $(stat -c %U "$wayland_portal_file") != "$wayland_user" ]]; then
+        rm -f "$wayland_portal_file"
+    fi
+
+    wayland_as_user dbus-daemon --session --address="unix:path=$run/bus" --nofork \
+        --nopidfile >"$logs/dbus.log" 2>&1 &
+    wayland_pids+=($!)
+    wayland_await "the session bus" "$logs/dbus.log" test -S "$run/bus" || return 1
+
+    wayland_as_user WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
+        WLR_HEADLESS_OUTPUTS=2 sway -c "$wayland_dir/sway.conf" >"$logs/sway.log" 2>&1 &
+    wayland_pids+=($!)
+    wayland_await sway "$logs/sway.log" compgen -G "$run/sway-ipc.*.sock" || return 1
+    local socket
+    socket=$(compgen -G "$run/wayland-*" | grep -v '\.lock$' | head -n 1)
+    {
+        echo "WAYLAND_DISPLAY=${socket##*/}"
+        echo "SWAYSOCK=$(compgen -G "$run/sway-ipc.*.sock")"
+    } >>"$wayland_dir/env"
+
+    # Services the bus starts must reach the compositor.
+    wayland_as_user dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP \
+        XDG_RUNTIME_DIR XDG_SESSION_TYPE || return 1
+    # The wlr portal backend exits at once without pipewire.
+    wayland_as_user pipewire >"$logs/pipewire.log" 2>&1 &
+    wayland_pids+=($!)
+    wayland_await pipewire "$logs/pipewire.log" compgen -G "$run/pipewire-0" || return 1
+
+    # No dialog may wait for an answer.
+    wayland_as_user gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore \
+        --object-path /org/freedesktop/impl/portal/PermissionStore \
+        --method org.freedesktop.impl.portal.PermissionStore.SetPermission \
+        screenshot true screenshot "" "['yes']" >/dev/null || return 1
+    wayland_await "the screenshot portal" "$logs/sway.log" wayland_as_user gdbus call --session \
+        --dest org.freedesktop.portal.Desktop --object-path /org/freedesktop/portal/desktop \
+        --method org.freedesktop.DBus.Properties.Get org.freedesktop.portal.Screenshot version ||
+        return 1
+    echo "VELLORI_WAYLAND_USER=$wayland_user" >>"$wayland_dir/env"
+    export VELLORI_WAYLAND_ENV=$wayland_dir/env
+}
+
+wayland_desktop_stop() {
+    local pid i
+    # Newest first, so clients go before the server they talk to.
+    for ((i = ${#wayland_pids[@]} - 1; i >= 0; i--)); do
+        pid=${wayland_pids[i]}
+        kill -TERM "$pid" 2>/dev/null || continue
+        for _ in {1..50}; do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    wayland_pids=()
+    # What the bus started on its own (portals, the permission store) belongs to the test user
+    # alone, which exists for this desktop only.
+    if [[ -n $wayland_dir ]] && id -u "$wayland_user" >/dev/null 2>&1; then
+        pkill -TERM -u "$wayland_user" 2>/dev/null || true
+        for _ in {1..50}; do
+            pgrep -u "$wayland_user" >/dev/null || break
+            sleep 0.1
+        done
+        pkill -KILL -u "$wayland_user" 2>/dev/null || true
+    fi
+    if [[ -e $wayland_portal_file && $(stat -c %U "$wayland_portal_file") == "$wayland_user" ]]; then
+        rm -f "$wayland_portal_file"
+    fi
+    [[ -z $wayland_dir ]] || rm -rf "$wayland_dir"
+    wayland_dir=""
+    unset VELLORI_WAYLAND_ENV
+}
