@@ -381,16 +381,18 @@ void AppDelegate::refreshShortcutLabels()
         SettingsKeys::screenshotFunctionKey, SettingsDefaults::screenshotFunctionKey));
     const QString markerStored = ShortcutTexts::keyText(
         m_settings.value(SettingsKeys::markerFunctionKey, SettingsDefaults::markerFunctionKey));
-    // Where the desktop hands out the keys, the one it reports wins over the one asked for.
-    const std::optional<QString> screenshotReported =
-        hotKeys.reportedTrigger(HotKeyIDs::screenshot);
-    const std::optional<QString> markerReported = hotKeys.reportedTrigger(HotKeyIDs::pen);
-    const QString screenshotKey = screenshotReported.value_or(screenshotStored);
-    const QString markerKey = markerReported.value_or(markerStored);
+    // Where the desktop hands out the keys, the one it reports wins over the one asked for;
+    // where it gives none, no key is shown at all.
+    const bool givesKeys = hotKeys.givesKeys();
+    const QString screenshotKey =
+        givesKeys ? hotKeys.reportedTrigger(HotKeyIDs::screenshot).value_or(screenshotStored)
+                  : QString();
+    const QString markerKey =
+        givesKeys ? hotKeys.reportedTrigger(HotKeyIDs::pen).value_or(markerStored) : QString();
     if (m_controlWindow) {
         m_controlWindow->shortcutLabel()->setText(
-            hotKeys.givesKeys() ? ShortcutTexts::label(screenshotKey, markerKey)
-                                : ShortcutTexts::noGlobalKeysLabel());
+            givesKeys ? ShortcutTexts::label(screenshotKey, markerKey)
+                      : ShortcutTexts::noGlobalKeysLabel());
     }
     if (m_screenshotMenuItem)
         m_screenshotMenuItem->setText(ShortcutTexts::screenshotMenuTitle(screenshotKey));
@@ -401,7 +403,6 @@ void AppDelegate::refreshShortcutLabels()
             return key == stored ? std::nullopt : std::optional(key);
         };
         m_settingsController->showDesktopKeys(ifOther(markerKey, markerStored),
-                                              ifOther(screenshotKey, screenshotStored),
-                                              hotKeys.givesKeys());
+                                              ifOther(screenshotKey, screenshotStored), givesKeys);
     }
 }

@@ -4,6 +4,7 @@
 #include "app/controlwindow.h"
 #include "fakeplatform.h"
 #include "fakeportal.h"
+#include "hotkeys/nullhotkeybackend.h"
 #include "hotkeys/portalhotkeybackend.h"
 #include "overlay/overlaymanager.h"
 #include "settings/settingswindowcontroller.h"
@@ -32,11 +33,14 @@ class TestPortalHotKeys : public QObject
     std::unique_ptr<Fake::Portal> m_portal;
     std::unique_ptr<AppDelegate> m_app;
 
-    // Launched with the portal backend on the private bus.
-    void launch()
+    // Launched with the portal backend on the private bus, or with none at all.
+    void launch(bool portal = true)
     {
         Platform platform = m_fake.platform();
-        platform.hotKeys = std::make_unique<PortalHotKeyBackend>(QDBusConnection::sessionBus());
+        if (portal)
+            platform.hotKeys = std::make_unique<PortalHotKeyBackend>(QDBusConnection::sessionBus());
+        else
+            platform.hotKeys = std::make_unique<NullHotKeyBackend>();
         m_app = std::make_unique<AppDelegate>(std::move(platform));
         m_app->applicationDidFinishLaunching();
     }
@@ -174,6 +178,7 @@ private slots:
         QTest::newRow("session refused") << "session";
         QTest::newRow("no GlobalShortcuts in the portal") << "interface";
         QTest::newRow("no portal") << "portal";
+        QTest::newRow("no backend for the platform") << "backend";
     }
 
     void refusalShowsGuidance()
@@ -185,7 +190,7 @@ private slots:
             m_portal = std::make_unique<Fake::Portal>(m_bus.address, false);
         if (how == "portal")
             m_portal.reset();
-        launch();
+        launch(how != "backend");
         QCOMPARE(m_app->statusLine().text(), QString("已启动"));
         QTRY_COMPARE(m_app->statusLine().text(), kRefused);
         QVERIFY(!m_app->hasScreenshotHotKey() && !m_app->hasMarkerHotKey());
