@@ -24,6 +24,7 @@ namespace
 {
 
 const QString kIdleTooltip = QStringLiteral("Vellori截图与红笔");
+const QString kHotKeysRefused = QStringLiteral("有快捷键被其他程序占用");
 
 } // namespace
 
@@ -86,6 +87,14 @@ void AppDelegate::installHotKeyHandler()
         else
             self->toggleMarker();
     };
+    m_platform.hotKeys->onRefused = [self](const QList<EventHotKeyID>& ids) {
+        if (self)
+            self->hotKeysRefused(ids);
+    };
+    m_platform.hotKeys->onReportChanged = [self] {
+        if (self)
+            self->refreshShortcutLabels();
+    };
     m_hotKeyHandlerInstalled = true;
 }
 
@@ -113,16 +122,30 @@ void AppDelegate::applyHotKeys()
     refreshShortcutLabels();
     if (!m_screenshotHotKey || !m_markerHotKey) {
         // Both callers post their own message right after this; the refusal must outlive it.
-        QTimer::singleShot(0, this,
-                           [this] { updateStatus(QStringLiteral("有快捷键被其他程序占用"), 5); });
+        QTimer::singleShot(0, this, [this] { updateStatus(kHotKeysRefused, 5); });
     }
+}
+
+// The desktop answers after applyHotKeys has returned, so the caller's message is already shown.
+void AppDelegate::hotKeysRefused(const QList<EventHotKeyID>& ids)
+{
+    for (const EventHotKeyID id : ids) {
+        if (id == HotKeyIDs::screenshot)
+            m_screenshotHotKey = false;
+        else if (id == HotKeyIDs::pen)
+            m_markerHotKey = false;
+    }
+    updateStatus(kHotKeysRefused, 5);
 }
 
 void AppDelegate::applicationWillTerminate()
 {
     releaseHotKeys();
-    if (m_hotKeyHandlerInstalled)
+    if (m_hotKeyHandlerInstalled) {
         m_platform.hotKeys->onPressed = nullptr;
+        m_platform.hotKeys->onRefused = nullptr;
+        m_platform.hotKeys->onReportChanged = nullptr;
+    }
     m_hotKeyHandlerInstalled = false;
 }
 
@@ -241,6 +264,7 @@ void AppDelegate::showSettings()
                 self->applyHotKeys();
                 self->updateStatus(QStringLiteral("设置已保存"), 2);
             });
+        refreshShortcutLabels();
     }
     m_settingsController->reload();
     QWidget* window = m_settingsController->window();
@@ -292,14 +316,33 @@ void AppDelegate::showIdleStatus()
 
 void AppDelegate::refreshShortcutLabels()
 {
-    const qint64 screenshotKey = m_settings.value(SettingsKeys::screenshotFunctionKey,
-                                                  SettingsDefaults::screenshotFunctionKey);
-    const qint64 markerKey =
-        m_settings.value(SettingsKeys::markerFunctionKey, SettingsDefaults::markerFunctionKey);
-    if (m_controlWindow)
-        m_controlWindow->shortcutLabel()->setText(ShortcutTexts::label(screenshotKey, markerKey));
+    const HotKeyBackend& hotKeys = *m_platform.hotKeys;
+    const QString screenshotStored = ShortcutTexts::keyText(m_settings.value(
+        SettingsKeys::screenshotFunctionKey, SettingsDefaults::screenshotFunctionKey));
+    const QString markerStored = ShortcutTexts::keyText(
+        m_settings.value(SettingsKeys::markerFunctionKey, SettingsDefaults::markerFunctionKey));
+    // Where the desktop hands out the keys, the one it reports wins over the one asked for;
+    // where it gives none, no key is shown at all.
+    const bool givesKeys = hotKeys.givesKeys();
+    const QString screenshotKey =
+        givesKeys ? hotKeys.reportedTrigger(HotKeyIDs::screenshot).value_or(screenshotStored)
+                  : QString();
+    const QString markerKey =
+        givesKeys ? hotKeys.reportedTrigger(HotKeyIDs::pen).value_or(markerStored) : QString();
+    if (m_controlWindow) {
+        m_controlWindow->shortcutLabel()->setText(
+            givesKeys ? ShortcutTexts::label(screenshotKey, markerKey)
+                      : ShortcutTexts::noGlobalKeysLabel());
+    }
     if (m_screenshotMenuItem)
         m_screenshotMenuItem->setText(ShortcutTexts::screenshotMenuTitle(screenshotKey));
     if (m_markerMenuItem)
         m_markerMenuItem->setText(ShortcutTexts::markerMenuTitle(markerKey));
+    if (m_settingsController) {
+        const auto ifOther = [](const QString& key, const QString& stored) {
+            return key == stored ? std::nullopt : std::optional(key);
+        };
+        m_settingsController->showDesktopKeys(ifOther(markerKey, markerStored),
+                                              ifOther(screenshotKey, screenshotStored), givesKeys);
+    }
 }

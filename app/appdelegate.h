@@ -64,6 +64,7 @@ public:
 
 private:
     void installHotKeyHandler();
+    void hotKeysRefused(const QList<EventHotKeyID>& ids);
     // Screenshot key first, then the pen key.
     void releaseHotKeys();
     void buildStatusItem();

@@ -1,6 +1,7 @@
 #include "hotkeys/hotkeybackend.h"
 
 #include "hotkeys/nullhotkeybackend.h"
+#include "hotkeys/portalhotkeybackend.h"
 #include "hotkeys/x11hotkeybackend.h"
 
 #include <QGuiApplication>
@@ -14,5 +15,7 @@ std::unique_ptr<HotKeyBackend> createHotKeyBackend()
                 return std::make_unique<X11HotKeyBackend>(connection);
         }
     }
+    if (QGuiApplication::platformName() == QLatin1String("wayland"))
+        return std::make_unique<PortalHotKeyBackend>(QDBusConnection::sessionBus());
     return std::make_unique<NullHotKeyBackend>();
 }

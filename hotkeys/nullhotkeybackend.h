@@ -9,4 +9,6 @@ public:
     // Always refused: nothing is grabbed, so the user is told the keys do not work.
     bool registerHotKey(EventHotKeyID id, quint32 virtualKeyCode) override;
     void unregisterHotKey(EventHotKeyID id) override;
+    // So that no label promises keys that nothing delivers.
+    bool givesKeys() const override { return false; }
 };

@@ -79,6 +79,37 @@ QWidget* penRow(QLineEdit* field, ColorSwatch* swatch)
     return row;
 }
 
+QLabel* secondaryLabel()
+{
+    auto* result = new QLabel;
+    QPalette palette = result->palette();
+    QColor secondary = palette.color(QPalette::WindowText);
+    secondary.setAlphaF(0.5);
+    palette.setColor(QPalette::WindowText, secondary);
+    result->setPalette(palette);
+    result->hide();
+    return result;
+}
+
+QWidget* keyRow(QComboBox* popup, QLabel* desktopKey)
+{
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    layout->addWidget(popup, 1);
+    layout->addWidget(desktopKey);
+    return row;
+}
+
+void showDesktopKey(QLabel* label, const std::optional<QString>& key, bool givesKeys)
+{
+    label->setVisible(givesKeys && key);
+    if (key)
+        label->setText(key->isEmpty() ? QStringLiteral("桌面未分配按键")
+                                      : QStringLiteral("桌面设定：") + *key);
+}
+
 void select(QComboBox* popup, qint64 number)
 {
     // A number outside F1–F12 matches no item and leaves the popup without a selection.
@@ -101,10 +132,12 @@ SettingsWindowController::SettingsWindowController(SettingsStore& settings, Aler
                                                       Qt::WindowCloseButtonHint |
                                                       Qt::CustomizeWindowHint)),
       m_markerPopup(functionKeyPopup()), m_screenshotPopup(functionKeyPopup()),
-      m_redKey(letterField()), m_blueKey(letterField()), m_greenKey(letterField()),
-      m_eraserKey(letterField()), m_clearKey(letterField()), m_redSwatch(swatch()),
-      m_blueSwatch(swatch()), m_greenSwatch(swatch()), m_widthSlider(new QSlider(Qt::Horizontal)),
-      m_widthLabel(new QLabel), m_cancelButton(new QPushButton(QStringLiteral("取消"))),
+      m_markerDesktopKey(secondaryLabel()), m_screenshotDesktopKey(secondaryLabel()),
+      m_keyGuidance(secondaryLabel()), m_redKey(letterField()), m_blueKey(letterField()),
+      m_greenKey(letterField()), m_eraserKey(letterField()), m_clearKey(letterField()),
+      m_redSwatch(swatch()), m_blueSwatch(swatch()), m_greenSwatch(swatch()),
+      m_widthSlider(new QSlider(Qt::Horizontal)), m_widthLabel(new QLabel),
+      m_cancelButton(new QPushButton(QStringLiteral("取消"))),
       m_saveButton(new QPushButton(QStringLiteral("保存设置")))
 {
     m_window->setWindowTitle(QStringLiteral("快捷键与画笔设置"));
@@ -119,6 +152,11 @@ SettingsWindowController::SettingsWindowController(SettingsStore& settings, Aler
     secondary.setAlphaF(0.5);
     notePalette.setColor(QPalette::WindowText, secondary);
     note->setPalette(notePalette);
+    m_keyGuidance->setWordWrap(true);
+    m_keyGuidance->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_keyGuidance->setText(QStringLiteral(
+        "此桌面不向程序提供全局快捷键。请在桌面的键盘设置中自行添加快捷键，分别运行命令 "
+        "vellori --screenshot（框选截图）和 vellori --pen（开关全屏画笔）。"));
 
     m_widthSlider->setRange(1 * kWidthScale, 16 * kWidthScale);
     m_widthSlider->setSingleStep(kWidthScale);
@@ -137,22 +175,23 @@ SettingsWindowController::SettingsWindowController(SettingsStore& settings, Aler
     form->setHorizontalSpacing(18);
     form->setColumnStretch(1, 1);
     form->addWidget(rowTitle(QStringLiteral("开关画笔")), 0, 0);
-    form->addWidget(m_markerPopup, 0, 1);
+    form->addWidget(keyRow(m_markerPopup, m_markerDesktopKey), 0, 1);
     form->addWidget(rowTitle(QStringLiteral("框选截图")), 1, 0);
-    form->addWidget(m_screenshotPopup, 1, 1);
-    form->addWidget(rowTitle(QStringLiteral("第一支笔")), 2, 0);
-    form->addWidget(penRow(m_redKey, m_redSwatch), 2, 1);
-    form->addWidget(rowTitle(QStringLiteral("第二支笔")), 3, 0);
-    form->addWidget(penRow(m_blueKey, m_blueSwatch), 3, 1);
-    form->addWidget(rowTitle(QStringLiteral("第三支笔")), 4, 0);
-    form->addWidget(penRow(m_greenKey, m_greenSwatch), 4, 1);
-    form->addWidget(rowTitle(QStringLiteral("橡皮")), 5, 0);
+    form->addWidget(keyRow(m_screenshotPopup, m_screenshotDesktopKey), 1, 1);
+    form->addWidget(m_keyGuidance, 2, 1);
+    form->addWidget(rowTitle(QStringLiteral("第一支笔")), 3, 0);
+    form->addWidget(penRow(m_redKey, m_redSwatch), 3, 1);
+    form->addWidget(rowTitle(QStringLiteral("第二支笔")), 4, 0);
+    form->addWidget(penRow(m_blueKey, m_blueSwatch), 4, 1);
+    form->addWidget(rowTitle(QStringLiteral("第三支笔")), 5, 0);
+    form->addWidget(penRow(m_greenKey, m_greenSwatch), 5, 1);
+    form->addWidget(rowTitle(QStringLiteral("橡皮")), 6, 0);
     // Fixed-width fields would be centred in the cell without an explicit alignment.
-    form->addWidget(m_eraserKey, 5, 1, Qt::AlignLeft | Qt::AlignVCenter);
-    form->addWidget(rowTitle(QStringLiteral("清屏")), 6, 0);
-    form->addWidget(m_clearKey, 6, 1, Qt::AlignLeft | Qt::AlignVCenter);
-    form->addWidget(rowTitle(QStringLiteral("画笔粗细")), 7, 0);
-    form->addLayout(widthRow, 7, 1);
+    form->addWidget(m_eraserKey, 6, 1, Qt::AlignLeft | Qt::AlignVCenter);
+    form->addWidget(rowTitle(QStringLiteral("清屏")), 7, 0);
+    form->addWidget(m_clearKey, 7, 1, Qt::AlignLeft | Qt::AlignVCenter);
+    form->addWidget(rowTitle(QStringLiteral("画笔粗细")), 8, 0);
+    form->addLayout(widthRow, 8, 1);
 
     m_saveButton->setDefault(true);
     auto* buttons = new QHBoxLayout;
@@ -243,6 +282,15 @@ void SettingsWindowController::saveSettings()
 void SettingsWindowController::cancelSettings()
 {
     m_window->close();
+}
+
+void SettingsWindowController::showDesktopKeys(const std::optional<QString>& markerKey,
+                                               const std::optional<QString>& screenshotKey,
+                                               bool givesKeys)
+{
+    showDesktopKey(m_markerDesktopKey, markerKey, givesKeys);
+    showDesktopKey(m_screenshotDesktopKey, screenshotKey, givesKeys);
+    m_keyGuidance->setVisible(!givesKeys);
 }
 
 void SettingsWindowController::showValidation(const QString& message)

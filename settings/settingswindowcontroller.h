@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class Alerts;
 class ColorSwatch;
@@ -41,9 +42,17 @@ public:
     // Closes the window without writing anything.
     void cancelSettings();
     void showValidation(const QString& message);
+    // What the desktop made of the two keys, shown next to their fields: the key it assigned
+    // where that differs from the stored one (an empty text: none), or, when it gives programs no
+    // global keys at all, how to bind the program's commands in the desktop's own settings.
+    void showDesktopKeys(const std::optional<QString>& markerKey,
+                         const std::optional<QString>& screenshotKey, bool givesKeys);
 
     QComboBox* markerPopup() const { return m_markerPopup; }
     QComboBox* screenshotPopup() const { return m_screenshotPopup; }
+    QLabel* markerDesktopKey() const { return m_markerDesktopKey; }
+    QLabel* screenshotDesktopKey() const { return m_screenshotDesktopKey; }
+    QLabel* keyGuidance() const { return m_keyGuidance; }
     QLineEdit* redKey() const { return m_redKey; }
     QLineEdit* blueKey() const { return m_blueKey; }
     QLineEdit* greenKey() const { return m_greenKey; }
@@ -68,6 +77,9 @@ private:
     std::unique_ptr<QWidget> m_window;
     QComboBox* m_markerPopup;
     QComboBox* m_screenshotPopup;
+    QLabel* m_markerDesktopKey;
+    QLabel* m_screenshotDesktopKey;
+    QLabel* m_keyGuidance;
     QLineEdit* m_redKey;
     QLineEdit* m_blueKey;
     QLineEdit* m_greenKey;

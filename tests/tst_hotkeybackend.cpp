@@ -17,6 +17,7 @@ private slots:
         const std::unique_ptr<HotKeyBackend> backend = createHotKeyBackend();
         QVERIFY(dynamic_cast<NullHotKeyBackend*>(backend.get()));
         QVERIFY(!backend->registerHotKey(HotKeyIDs::pen, functionKeyCode(8)));
+        QVERIFY(!backend->givesKeys());
     }
 };
 
