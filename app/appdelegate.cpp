@@ -30,7 +30,9 @@ const QString kHotKeysRefused = QStringLiteral("有快捷键被其他程序占�
 
 AppDelegate::AppDelegate(Platform platform)
     : m_platform(std::move(platform)),
-      m_screenshotFlow(std::make_unique<ScreenshotFlow>(m_platform))
+      m_screenshotFlow(std::make_unique<ScreenshotFlow>(
+          ScreenshotDesktop{*m_platform.alerts, *m_platform.permission, *m_platform.capturer,
+                            *m_platform.sound, m_platform.clock}))
 {
     m_statusLine.onMessage = [this](const QString& message) { showStatusMessage(message); };
     m_statusLine.onIdle = [this] { showIdleStatus(); };

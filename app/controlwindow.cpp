@@ -1,7 +1,7 @@
 #include "app/controlwindow.h"
 
-#include "app/roundedpanel.h"
 #include "app/statusline.h"
+#include "desktop/roundedpanel.h"
 
 #include <QFontDatabase>
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/alerts.h"
+#include "desktop/alerts.h"
 #include "hotkeys/hotkeybackend.h"
 #include "screenshot/capturepermission.h"
 #include "screenshot/capturesound.h"

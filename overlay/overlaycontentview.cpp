@@ -1,6 +1,6 @@
 #include "overlay/overlaycontentview.h"
 
-#include "app/roundedpanel.h"
+#include "desktop/roundedpanel.h"
 #include "overlay/canvascommands.h"
 #include "overlay/drawingview.h"
 #include "settings/settingsstore.h"

@@ -1,6 +1,6 @@
 #include "overlay/overlaywindow.h"
 
-#include "app/screencover.h"
+#include "desktop/screencover.h"
 #include "overlay/overlaycontentview.h"
 
 #include <QVBoxLayout>

@@ -1,7 +1,9 @@
 #include "screenshot/screenshotflow.h"
 
-#include "app/platform.h"
+#include "desktop/alerts.h"
 #include "screenshot/capturegeometry.h"
+#include "screenshot/capturepermission.h"
+#include "screenshot/capturesound.h"
 #include "screenshot/pngencoder.h"
 #include "screenshot/screenshotclipboard.h"
 #include "screenshot/screenshotpaths.h"
@@ -14,8 +16,8 @@
 
 #include <algorithm>
 
-ScreenshotFlow::ScreenshotFlow(Platform& platform, QObject* parent)
-    : QObject(parent), m_platform(platform)
+ScreenshotFlow::ScreenshotFlow(ScreenshotDesktop desktop, QObject* parent)
+    : QObject(parent), m_desktop(std::move(desktop))
 {
 }
 
@@ -25,11 +27,11 @@ void ScreenshotFlow::captureScreenshot()
 {
     if (m_busy)
         return;
-    if (!m_platform.permission->preflight()) {
+    if (!m_desktop.permission.preflight()) {
         askForPermission();
         return;
     }
-    const QDateTime now = m_platform.clock();
+    const QDateTime now = m_desktop.clock();
     const QString dayFolder =
         QDir(ScreenshotPaths::screenshotRoot()).filePath(ScreenshotPaths::dayName(now));
     if (!QDir().mkpath(dayFolder)) {
@@ -42,7 +44,7 @@ void ScreenshotFlow::captureScreenshot()
     m_selectionManager.reset(new SelectionManager);
     const QRegion vacated = onHideWindows ? onHideWindows() : QRegion();
     const QPointer<ScreenshotFlow> self(this);
-    m_platform.capturer->grabStills(
+    m_desktop.capturer.grabStills(
         [self, target](const StillsResult& result) {
             if (self)
                 self->stillsTaken(result, target);
@@ -92,7 +94,7 @@ void ScreenshotFlow::saveSelectedRegion(const ScreenSelection& selection, const 
     // The still outlives its screen; a display unplugged meanwhile is not saved from memory.
     const QList<QScreen*> screens = QGuiApplication::screens();
     if (std::none_of(screens.begin(), screens.end(), [&](QScreen* screen) {
-            return m_platform.capturer->displayID(screen) == selection.displayID;
+            return m_desktop.capturer.displayID(screen) == selection.displayID;
         })) {
         fail(QStringLiteral("无法找到所选显示器。"));
         return;
@@ -112,7 +114,7 @@ void ScreenshotFlow::saveSelectedRegion(const ScreenSelection& selection, const 
     m_busy = false;
     status(QStringLiteral("已保存 ") + QFileInfo(written).fileName(), 3);
     copyScreenshotToClipboard(png, image);
-    m_platform.sound->play();
+    m_desktop.sound.play();
 }
 
 void ScreenshotFlow::grabKeyboard()
@@ -124,11 +126,11 @@ void ScreenshotFlow::grabKeyboard()
 void ScreenshotFlow::askForPermission(const QString& desktopHint)
 {
     if (!desktopHint.isEmpty()) {
-        m_platform.alerts->showModal({QStringLiteral("需要重新确认屏幕录制权限"), desktopHint});
+        m_desktop.alerts.showModal({QStringLiteral("需要重新确认屏幕录制权限"), desktopHint});
         return;
     }
-    const bool asked = m_platform.permission->request();
-    m_platform.alerts->showModal(
+    const bool asked = m_desktop.permission.request();
+    m_desktop.alerts.showModal(
         {QStringLiteral("需要重新确认屏幕录制权限"),
          asked ? QStringLiteral("macOS 已收到授权请求。请在系统设置中允许“Vellori截图与红笔”，"
                                 "然后完全退出并重新打开本应用。")
@@ -138,7 +140,7 @@ void ScreenshotFlow::askForPermission(const QString& desktopHint)
 
 void ScreenshotFlow::fail(const QString& description)
 {
-    m_platform.alerts->showModal({QStringLiteral("截图失败"), description});
+    m_desktop.alerts.showModal({QStringLiteral("截图失败"), description});
     m_busy = false;
 }
 

@@ -1,17 +1,29 @@
 #pragma once
 
-#include "app/deletelater.h"
+#include "desktop/deletelater.h"
 #include "screenshot/screencapturer.h"
 #include "screenshot/screenselection.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QRegion>
 
 #include <functional>
 #include <optional>
 
-struct Platform;
+class Alerts;
+class CapturePermission;
+class CaptureSound;
 class SelectionManager;
+
+// What the flow needs from the desktop; its owner keeps every part alive.
+struct ScreenshotDesktop {
+    Alerts& alerts;
+    CapturePermission& permission;
+    ScreenCapturer& capturer;
+    CaptureSound& sound;
+    std::function<QDateTime()> clock;
+};
 
 // The region screenshot from the request to the file: permission, file name, our windows out of
 // the way, a still of every screen, the selection over the stills, then the region cut from its
@@ -21,7 +33,7 @@ class ScreenshotFlow : public QObject
     Q_OBJECT
 
 public:
-    explicit ScreenshotFlow(Platform& platform, QObject* parent = nullptr);
+    explicit ScreenshotFlow(ScreenshotDesktop desktop, QObject* parent = nullptr);
     ~ScreenshotFlow() override;
 
     void captureScreenshot();
@@ -51,7 +63,7 @@ private:
     void fail(const QString& description);
     void status(const QString& message, double resetAfterSeconds);
 
-    Platform& m_platform;
+    ScreenshotDesktop m_desktop;
     LaterPtr<SelectionManager> m_selectionManager;
     bool m_busy = false;
 };

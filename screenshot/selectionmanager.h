@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/deletelater.h"
+#include "desktop/deletelater.h"
 #include "screenshot/screencapturer.h"
 #include "screenshot/screenselection.h"
 

@@ -1,6 +1,6 @@
 #include "screenshot/selectionwindow.h"
 
-#include "app/screencover.h"
+#include "desktop/screencover.h"
 #include "screenshot/selectionview.h"
 
 #include <QScreen>

@@ -1,6 +1,6 @@
 #include "settings/settingswindowcontroller.h"
 
-#include "app/alerts.h"
+#include "desktop/alerts.h"
 #include "settings/colorswatch.h"
 #include "settings/settingsstore.h"
 #include "settings/settingsvalidation.h"

@@ -1,11 +1,11 @@
 // The program as the user meets it: tray menu, control window, status messages and the pen
 // overlay driven through the delegate.
 
-#include "app/alerts.h"
 #include "app/appdelegate.h"
 #include "app/applicationsetup.h"
 #include "app/controlwindow.h"
 #include "app/icons.h"
+#include "desktop/alerts.h"
 #include "fakeplatform.h"
 #include "overlay/drawingview.h"
 #include "overlay/overlaycontentview.h"

@@ -1,4 +1,4 @@
-#include "app/alerts.h"
+#include "desktop/alerts.h"
 #include "settings/colorswatch.h"
 #include "settings/settingsstore.h"
 #include "settings/settingswindowcontroller.h"

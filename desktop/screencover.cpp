@@ -1,4 +1,4 @@
-#include "app/screencover.h"
+#include "desktop/screencover.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,4 +1,4 @@
-#include "app/alerts.h"
+#include "desktop/alerts.h"
 
 #include <QGridLayout>
 #include <QMessageBox>

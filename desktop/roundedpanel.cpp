@@ -1,4 +1,4 @@
-#include "app/roundedpanel.h"
+#include "desktop/roundedpanel.h"
 
 #include <QMouseEvent>
 #include <QPainter>
