@@ -81,8 +81,9 @@ private:
     QAction* m_screenshotMenuItem = nullptr;
     QAction* m_markerMenuItem = nullptr;
     std::unique_ptr<ControlWindow> m_controlWindow;
-    std::unique_ptr<OverlayManager> m_overlayManager;
+    // Before the overlay: closing the pen as it is destroyed hands the keyboard to the flow.
     std::unique_ptr<ScreenshotFlow> m_screenshotFlow;
+    std::unique_ptr<OverlayManager> m_overlayManager;
     std::unique_ptr<SettingsWindowController> m_settingsController;
     bool m_hotKeyHandlerInstalled = false;
     bool m_screenshotHotKey = false;

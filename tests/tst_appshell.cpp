@@ -76,7 +76,7 @@ int overlayWindowsAlive()
 void toggleAndWait(AppDelegate& app)
 {
     app.toggleMarker();
-    QTest::qWaitFor([&] { return !app.overlayManager().isOpening(); });
+    QVERIFY(QTest::qWaitFor([&] { return !app.overlayManager().isOpening(); }));
 }
 
 // What a user can do to the running program, by name, so test rows can list it.
@@ -99,7 +99,7 @@ void perform(AppDelegate& app, const QString& action)
         QTest::mouseClick(startingWith(panel->findChildren<QPushButton*>(), target),
                           Qt::LeftButton);
     }
-    QTest::qWaitFor([&] { return !overlay.isOpening(); });
+    QVERIFY(QTest::qWaitFor([&] { return !overlay.isOpening(); }));
 }
 
 } // namespace
