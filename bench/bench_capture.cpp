@@ -208,27 +208,17 @@ int runInXvfb(int index, int runs)
     env.insert("QT_QPA_PLATFORM", "xcb");
     env.insert("QT_SCREEN_SCALE_FACTORS", QString::number(c.ratio));
     env.remove("WAYLAND_DISPLAY");
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::ForwardedChannels);
-    child.start(QCoreApplication::applicationFilePath(),
-                {"--case", QString::number(index), QString::number(runs)});
-    child.waitForFinished(-1);
+    const int status = runCaseProcess(env, index, runs);
     xvfb.terminate();
     xvfb.waitForFinished(5000);
-    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 1;
+    return status;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const QStringList args = [&] {
-        QStringList list;
-        for (int i = 1; i < argc; ++i)
-            list << QString::fromLocal8Bit(argv[i]);
-        return list;
-    }();
+    const QStringList args = arguments(argc, argv);
     if (args.size() == 3 && args[0] == "--case") {
         QGuiApplication app(argc, argv);
         return runCase(kCases[args[1].toInt()], args[2].toInt());

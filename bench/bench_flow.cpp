@@ -255,29 +255,19 @@ int runInXvfb(int index, int runs)
         if (!compositor.waitForStarted())
             fail(QStringLiteral("xcompmgr did not start"));
     }
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::ForwardedChannels);
-    child.start(QCoreApplication::applicationFilePath(),
-                {"--case", QString::number(index), QString::number(runs)});
-    child.waitForFinished(-1);
+    const int status = runCaseProcess(env, index, runs);
     compositor.terminate();
     compositor.waitForFinished(5000);
     xvfb.terminate();
     xvfb.waitForFinished(5000);
-    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 1;
+    return status;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const QStringList args = [&] {
-        QStringList list;
-        for (int i = 1; i < argc; ++i)
-            list << QString::fromLocal8Bit(argv[i]);
-        return list;
-    }();
+    const QStringList args = arguments(argc, argv);
     if (args.size() == 3 && args[0] == "--case") {
         QApplication app(argc, argv);
         const Mode& mode = kModes[args[1].toInt()];

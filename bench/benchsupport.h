@@ -1,12 +1,13 @@
 #pragma once
 
 // What the benchmarks that read the screen share: a desktop-like picture to read, a window that
-// shows it, a private Xvfb, and the median.
+// shows it, a private Xvfb, the median, and each case in a process of its own.
 
 #include <QImage>
 #include <QProcess>
 #include <QRasterWindow>
 #include <QSize>
+#include <QStringList>
 
 #include <vector>
 
@@ -31,3 +32,10 @@ private:
 QString startXvfb(QProcess& xvfb, QSize size);
 
 double median(std::vector<double> v);
+
+// The arguments after the program's name.
+QStringList arguments(int argc, char** argv);
+
+// Runs this program again as "--case INDEX RUNS" in that environment, its output passed through;
+// its exit code, or 1 when it crashed.
+int runCaseProcess(const QProcessEnvironment& environment, int index, int runs);
