@@ -1,6 +1,7 @@
 # shellcheck shell=bash disable=SC2034  # the lists are used by the scripts that source this
 # Sourced by scripts/run.sh and scripts/test.sh: the Debian packages Vellori
-# needs, and the build step both scripts share. Add new packages here only.
+# needs, the build step and the process clean-up the scripts share. Add new
+# packages here only.
 
 # Building and running the program.
 VELLORI_DEPS=(
@@ -27,6 +28,22 @@ VELLORI_TEST_DEPS=(
 )
 
 vellori_log() { printf '==> %s\n' "$*"; }
+
+# stop_newest_first PID... : ends each process, TERM then KILL after 5 s, newest first, so
+# clients go before the server they talk to.
+stop_newest_first() {
+    local pids=("$@") pid i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        pid=${pids[i]}
+        kill -TERM "$pid" 2>/dev/null || continue
+        for _ in {1..50}; do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+}
 
 # Installs whichever of the given packages are missing. apt-get update runs
 # only then, so an up-to-date machine never touches the network.

@@ -12,18 +12,7 @@ source scripts/waylanddesktop.sh
 pids=()
 scratch=""
 cleanup() {
-    local list=("${pids[@]}") pid i
-    # Newest first, so clients go before the server they talk to.
-    for ((i = ${#list[@]} - 1; i >= 0; i--)); do
-        pid=${list[i]}
-        kill -TERM "$pid" 2>/dev/null || continue
-        for _ in {1..50}; do
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -KILL "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
+    stop_newest_first "${pids[@]}"
     wayland_desktop_stop
     [[ -z $scratch ]] || rm -rf "$scratch"
 }

@@ -103,18 +103,7 @@ EOF
 }
 
 wayland_desktop_stop() {
-    local pid i
-    # Newest first, so clients go before the server they talk to.
-    for ((i = ${#wayland_pids[@]} - 1; i >= 0; i--)); do
-        pid=${wayland_pids[i]}
-        kill -TERM "$pid" 2>/dev/null || continue
-        for _ in {1..50}; do
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -KILL "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
+    stop_newest_first "${wayland_pids[@]}"
     wayland_pids=()
     # What the bus started on its own (portals, the permission store) belongs to the test user
     # alone, which exists for this desktop only.
