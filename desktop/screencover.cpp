@@ -1,5 +1,6 @@
 #include "desktop/screencover.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -10,6 +11,23 @@ bool onWayland()
 {
     return QGuiApplication::platformName() == QLatin1String("wayland");
 }
+
+// Qt acknowledges a compositor's configure of an unchanged size without committing a new
+// buffer, and sway applies the new state (and sends input there) only on that commit, or once
+// its transaction times out. A repaint commits at once.
+class RepaintOnConfigure : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::WindowStateChange || event->type() == QEvent::ActivationChange)
+            static_cast<QWidget*>(watched)->update();
+        return false;
+    }
+};
 
 } // namespace
 
@@ -24,6 +42,8 @@ void coverScreen(QWidget* window, QScreen* screen)
 {
     window->setScreen(screen);
     window->setGeometry(screen->geometry());
-    if (onWayland())
-        window->setWindowState(window->windowState() | Qt::WindowFullScreen);
+    if (!onWayland())
+        return;
+    window->installEventFilter(new RepaintOnConfigure(window));
+    window->setWindowState(window->windowState() | Qt::WindowFullScreen);
 }

@@ -52,7 +52,7 @@ public:
     std::function<QRegion()> onHideWindows;
     // The stills are taken: what was hidden only for them may show again.
     std::function<void()> onStillsTaken;
-    // The selection windows have closed.
+    // The selection has ended; its windows close right after.
     std::function<void()> onSelectionClosed;
 
 private:

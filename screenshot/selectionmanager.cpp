@@ -14,7 +14,7 @@ SelectionManager::~SelectionManager()
     // Never leave a dimmed screen or a pushed cursor behind.
     if (isRunning()) {
         m_completion = nullptr;
-        closeWindows();
+        closeWindows(m_windows);
     }
 }
 
@@ -61,20 +61,24 @@ void SelectionManager::finish(const std::optional<ScreenSelection>& selection)
 {
     if (!m_completion)
         return;
-    closeWindows();
     const Completion completion = std::move(m_completion);
     m_completion = nullptr;
-    // The completion may delete this manager; nothing touches members after it.
+    // The windows stay up while the completion runs: a Wayland compositor takes the clipboard
+    // only from a client that has the keyboard. The completion may delete this manager, so the
+    // windows are closed from here, not through members.
+    std::vector<LaterPtr<SelectionWindow>> windows = std::move(m_windows);
+    m_windows.clear();
     completion(selection);
+    closeWindows(windows);
 }
 
-void SelectionManager::closeWindows()
+void SelectionManager::closeWindows(std::vector<LaterPtr<SelectionWindow>>& windows)
 {
-    for (auto& window : m_windows) {
+    for (auto& window : windows) {
         window->view()->releaseKeyboard();
         window->hide();
     }
-    m_windows.clear();
+    windows.clear();
     QGuiApplication::restoreOverrideCursor();
 }
 

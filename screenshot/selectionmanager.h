@@ -37,7 +37,7 @@ public:
     void grabKeyboard();
 
 private:
-    void closeWindows();
+    static void closeWindows(std::vector<LaterPtr<SelectionWindow>>& windows);
 
     std::vector<LaterPtr<SelectionWindow>> m_windows;
     Completion m_completion;

@@ -1,40 +1,183 @@
-// The built program in a Wayland session, driven only from outside: its command line and wtype,
-// judged by sway's window tree and the files it writes.
+// The built program in a Wayland session, driven only from outside: its command line, wtype, a
+// virtual pointer, the desktop's permission store, and judged by sway's window tree, grim, the
+// clipboard and the files it writes. The desktop behind it is a window of this test per output.
 
 #define VELLORI_BINARY qEnvironmentVariable("VELLORI_PROGRAM")
 #include "liveapp.h"
 #include "waylandsupport.h"
 
+#include <QApplication>
+#include <QPainter>
+#include <QWidget>
+
 using namespace WaylandSupport;
+
+namespace
+{
+
+// Smooth, so a scale-1 output survives grim's doubling in the portal's image nearly unchanged,
+// with sharp checker edges every 16 device pixels, so an offset or a wrong scale shows.
+class Pattern : public QWidget
+{
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        const qreal ratio = devicePixelRatioF();
+        QImage image((QSizeF(size()) * ratio).toSize(), QImage::Format_RGB32);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                image.setPixel(x, y,
+                               qRgb(40 + x * 160 / image.width(), 40 + y * 160 / image.height(),
+                                    (x / 16 + y / 16) % 2 ? 160 : 100));
+        image.setDevicePixelRatio(ratio);
+        QPainter(this).drawImage(0, 0, image);
+    }
+};
+
+const QRgb kRed = qRgb(255, 59, 48), kBlue = qRgb(0, 122, 255), kGreen = qRgb(52, 199, 89);
+
+// In grim's whole-desktop image, at scale 2.
+QRect pixels(const QRect& logical)
+{
+    return {logical.topLeft() * 2, logical.size() * 2};
+}
+
+} // namespace
 
 class TestWayland : public QObject
 {
     Q_OBJECT
 
+    std::vector<std::unique_ptr<Pattern>> m_desktop;
+    QImage m_before;
+
+    // Started the way a user's session starts it: no platform chosen, on GNOME, where Qt left
+    // to itself would pick XWayland. Its control window is closed again.
+    QProcess* launch(live::Sandbox& sandbox, const QStringList& environment = desktopEnvironment())
+    {
+        QProcess& app = sandbox.start({}, environment);
+        if (!QTest::qWaitFor([&] { return !windowsOf(app.processId()).isEmpty(); }, 10000))
+            return nullptr;
+        return sway(QString("[pid=%1] kill").arg(app.processId())) &&
+                       QTest::qWaitFor([&] { return windowsOf(app.processId()).isEmpty(); })
+                   ? &app
+                   : nullptr;
+    }
+
 private slots:
+    // Shown, not only placed: sway lists a window as fullscreen before the program has drawn it
+    // there, and sends input to where it was until then. Both outputs show something else.
+    bool dimmed()
+    {
+        const QImage now = grim();
+        return !differs(m_before, now, pixels({10, 10, 1, 1}), 24).isEmpty() &&
+               !differs(m_before, now, pixels({1290, 10, 1, 1}), 24).isEmpty();
+    }
+
     void initTestCase()
     {
         QVERIFY2(pointer().isValid(), "needs the Wayland desktop of the test command");
+        QVERIFY(pointer().moveTo(kRest));
+        for (const QString output : {"HEADLESS-1", "HEADLESS-2"}) {
+            m_desktop.push_back(std::make_unique<Pattern>());
+            m_desktop.back()->show();
+            // The newest window has the focus; sway ignores where a client asks to be.
+            QTRY_COMPARE(windowsOf(QCoreApplication::applicationPid()).size(),
+                         qsizetype(m_desktop.size()));
+            QVERIFY(sway("move container to output " + output));
+        }
+        QTRY_COMPARE(windowsOf(QCoreApplication::applicationPid()).size(), 2);
+        QTest::qWait(300);
+        m_before = grim();
+        QCOMPARE(m_before.size(), QSize(3840, 1440));
     }
 
-    // Started the way a user's session starts it: no platform chosen, on GNOME, where Qt left to
-    // itself would pick XWayland. The selection covers each output with a fullscreen window of
-    // its own; Escape closes it and writes nothing.
-    void selectionOverBothOutputs()
+    void init() { QVERIFY(pointer().moveTo(kRest)); }
+
+    void pen()
     {
-        live::Sandbox sandbox({"QT_QPA_PLATFORM", "XDG_CURRENT_DESKTOP=GNOME"});
-        QProcess& app = sandbox.start({}, desktopEnvironment());
-        QTRY_VERIFY_WITH_TIMEOUT(!windowsOf(app.processId()).isEmpty(), 10000);
-        QVERIFY(pointer().moveTo({1900, 700}));
-        QCOMPARE(sandbox.command({"--screenshot"}, desktopEnvironment()), 0);
-        QTRY_COMPARE(covers(app.processId()), (QList<QRect>{kOne, kTwo}));
+        live::Sandbox sandbox({"QT_QPA_PLATFORM"});
+        QProcess* app = launch(sandbox);
+        QVERIFY(app);
+        QCOMPARE(sandbox.command({"--pen"}, desktopEnvironment()), 0);
+        QTRY_COMPARE(covers(app->processId()), (QList<QRect>{kOne, kTwo}));
+        // The desktop everywhere but at the toolbar, at the top middle of the first output.
+        QImage open;
+        QRect toolbar;
+        QTRY_VERIFY((toolbar = differs(m_before, open = grim(), pixels(kOne), 24)).isValid() &&
+                    toolbar.bottom() < 200 && qAbs(toolbar.center().x() - 1280) <= 2);
+        QCOMPARE(differs(m_before, open, pixels(kTwo & kAll)), QRect());
+        // Drawn again until the second output's window takes input: the same red line.
+        QTRY_VERIFY(drag({{1350, 100}, {1450, 100}, {1550, 100}}) &&
+                    grim().pixel(2900, 200) == kRed);
+        QVERIFY(QRect(2680, 180, 440, 40).contains(differs(open, grim(), pixels(kTwo & kAll))));
+        QCOMPARE(differs(open, grim(), pixels(kOne)), QRect());
+        for (const auto& [key, y, colour] :
+             {std::tuple{"w", 400, kBlue}, {"e", 450, kGreen}, {"q", 500, kRed}}) {
+            QVERIFY(keys({key}) && drag({{200, y}, {400, y}}));
+            QTRY_COMPARE(grim().pixel(600, y * 2), colour);
+        }
+        QVERIFY(keys({"z"}) && drag({{200, 390}, {200, 410}}));
+        QTRY_COMPARE(grim().pixel(600, 800), open.pixel(600, 800));
+        QCOMPARE(grim().pixel(600, 900), kGreen);
+        QVERIFY(keys({"q", "c"}));
+        QTRY_COMPARE(differs(open, grim(), pixels(kAll)), QRect());
         QVERIFY(keys({"Escape"}));
-        QTRY_COMPARE(covers(app.processId()), QList<QRect>());
+        QTRY_COMPARE(covers(app->processId()), QList<QRect>());
+        QTRY_COMPARE(differs(m_before, grim(), pixels(kAll)), QRect());
+    }
+
+    // Each output at its own density, equal to what grim reads there and on the clipboard;
+    // Escape and the right click write nothing. The portal's image holds a scale-1 output
+    // smoothly doubled, so its pixels come back only near the original.
+    void screenshot_data()
+    {
+        QTest::addColumn<QString>("cancel");
+        QTest::addColumn<QRect>("area");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("tolerance");
+        QTest::newRow("scale 2") << QString() << QRect(1400, 100, 100, 50) << QSize(200, 100) << 0;
+        QTest::newRow("scale 1") << QString() << QRect(50, 600, 200, 80) << QSize(200, 80) << 24;
+        QTest::newRow("Escape") << "Escape" << QRect() << QSize() << 0;
+        QTest::newRow("right click") << "right" << QRect() << QSize() << 0;
+    }
+
+    void screenshot()
+    {
+        QFETCH(QString, cancel);
+        QFETCH(QRect, area);
+        QFETCH(QSize, size);
+        QFETCH(int, tolerance);
+        live::Sandbox sandbox({"QT_QPA_PLATFORM", "XDG_CURRENT_DESKTOP=GNOME"});
+        QProcess* app = launch(sandbox);
+        QVERIFY(app);
+        QCOMPARE(sandbox.command({"--screenshot"}, desktopEnvironment()), 0);
+        QTRY_COMPARE(covers(app->processId()), (QList<QRect>{kOne, kTwo}));
+        QTRY_VERIFY(dimmed());
+        if (cancel == "Escape")
+            QVERIFY(keys({"Escape"}));
+        else if (cancel == "right")
+            QVERIFY(pointer().moveTo({1500, 200}) && pointer().button(BTN_RIGHT, true) &&
+                    pointer().button(BTN_RIGHT, false) && pointer().moveTo(kRest));
+        else
+            QVERIFY(drag({area.topLeft(), area.center(), area.bottomRight() + QPoint(1, 1)}));
+        QTRY_COMPARE(covers(app->processId()), QList<QRect>());
+        QStringList files;
+        if (!area.isNull())
+            QTRY_COMPARE((files = live::filesUnder(sandbox.screenshotRoot())).size(), 1);
         QTest::qWait(500);
-        QCOMPARE(live::filesUnder(sandbox.screenshotRoot()), QStringList());
-        QCOMPARE(app.state(), QProcess::Running);
+        QCOMPARE(live::filesUnder(sandbox.screenshotRoot()).size(), files.size());
+        QCOMPARE(app->state(), QProcess::Running);
+        if (area.isNull())
+            return;
+        const QImage saved = QImage(files[0]).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(saved.size(), size);
+        QTRY_COMPARE(differs(saved, grim(area), saved.rect(), tolerance), QRect());
+        QByteArray pasted;
+        QVERIFY(run("wl-paste", {"-t", "image/png"}, &pasted));
+        QCOMPARE(QImage::fromData(pasted).convertToFormat(QImage::Format_RGB32), saved);
     }
 };
 
-QTEST_GUILESS_MAIN(TestWayland)
+QTEST_MAIN(TestWayland)
 #include "tst_wayland.moc"

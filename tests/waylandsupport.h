@@ -3,11 +3,12 @@
 // Helpers of the tests on the headless Wayland desktop that scripts/test.sh starts (sway, two
 // outputs: HEADLESS-1 1280x720 at scale 1, HEADLESS-2 640x360 logical at scale 2, right of it).
 // Everything goes through the desktop, as another program would: swaymsg for the window tree,
-// a virtual pointer, wtype for keys.
+// a virtual pointer, wtype for keys, grim for pixels.
 
 #include "xcbsupport.h"
 
 #include <QDir>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,12 +17,23 @@
 
 #include <wayland-client.h>
 
+#include <linux/input-event-codes.h>
+
 namespace WaylandSupport
 {
 
 inline const QRect kOne(0, 0, 1280, 720), kTwo(1280, 0, 640, 360);
+// The outputs draw the cursor into every picture of them: it rests in the far corner, which
+// comparisons leave out.
+inline const QPoint kRest(1919, 719);
+inline const QRect kAll(0, 0, 1880, 720);
 
 using XcbSupport::run;
+
+inline bool sway(const QString& command)
+{
+    return run("swaymsg", {command});
+}
 
 struct Window {
     qint64 id;
@@ -65,11 +77,43 @@ inline QList<QRect> covers(qint64 pid)
     return rects;
 }
 
-// Keys by xkb name. The first key of a call can be lost while wtype sets its keymap, so a
-// harmless one goes first.
+// What the outputs show, as grim gives it: an area at the highest scale of the outputs it
+// touches; the whole desktop by default.
+inline QImage grim(const QRect& area = {})
+{
+    QStringList arguments;
+    if (!area.isNull())
+        arguments << "-g"
+                  << QString("%1,%2 %3x%4")
+                         .arg(area.x())
+                         .arg(area.y())
+                         .arg(area.width())
+                         .arg(area.height());
+    QByteArray png;
+    if (!run("grim", arguments << "-", &png))
+        return {};
+    return QImage::fromData(png).convertToFormat(QImage::Format_RGB32);
+}
+
+// Where two images differ inside `area` by more than `tolerance` in a channel, as a bounding box.
+inline QRect differs(const QImage& a, const QImage& b, const QRect& area, int tolerance = 0)
+{
+    QRect box;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            if (qAbs(qRed(p) - qRed(q)) > tolerance || qAbs(qGreen(p) - qGreen(q)) > tolerance ||
+                qAbs(qBlue(p) - qBlue(q)) > tolerance)
+                box |= QRect(x, y, 1, 1);
+        }
+    return box;
+}
+
+// Keys by xkb name. The headless seat has a keyboard only while a wtype runs, and clients bind
+// it only once told of it: a harmless key first, then time for them to do so.
 inline bool keys(const QStringList& names)
 {
-    QStringList arguments{"-k", "Shift_L"};
+    QStringList arguments{"-k", "Shift_L", "-s", "300"};
     for (const QString& name : names)
         arguments << "-k" << name;
     return run("wtype", arguments);
@@ -117,6 +161,7 @@ public:
 
     // To a point of the desktop's layout (1920x720 logical).
     bool moveTo(QPoint p) { return send(1, uint32_t(p.x()), uint32_t(p.y()), 1920u, 720u); }
+    bool button(uint32_t button, bool pressed) { return send(2, button, uint32_t(pressed)); }
 
 private:
     template <typename... Args> bool send(uint32_t opcode, Args... args)
@@ -154,6 +199,25 @@ inline VirtualPointer& pointer()
 {
     static VirtualPointer device;
     return device;
+}
+
+// A drag with the left button through points of the desktop's layout; the pointer rests after.
+inline bool drag(const QList<QPoint>& points)
+{
+    bool ok = pointer().moveTo(points.front()) && pointer().button(BTN_LEFT, true);
+    for (const QPoint& p : points.mid(1))
+        ok = ok && pointer().moveTo(p);
+    return ok && pointer().button(BTN_LEFT, false) && pointer().moveTo(kRest);
+}
+
+// The screenshot permission of the desktop's portal: "yes" or "no".
+inline bool setScreenshotPermission(const QString& answer)
+{
+    return run("gdbus",
+               {"call", "--session", "--dest", "org.freedesktop.impl.portal.PermissionStore",
+                "--object-path", "/org/freedesktop/impl/portal/PermissionStore", "--method",
+                "org.freedesktop.impl.portal.PermissionStore.SetPermission", "screenshot", "true",
+                "screenshot", "", "['" + answer + "']"});
 }
 
 // The desktop's sockets by absolute path, so a program with its own XDG_RUNTIME_DIR reaches it.
