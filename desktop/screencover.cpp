@@ -44,6 +44,8 @@ void coverScreen(QWidget* window, QScreen* screen)
     window->setGeometry(screen->geometry());
     if (!onWayland())
         return;
-    window->installEventFilter(new RepaintOnConfigure(window));
+    // Placed again when its screen changes; one filter is enough.
+    if (!window->findChild<RepaintOnConfigure*>(QString(), Qt::FindDirectChildrenOnly))
+        window->installEventFilter(new RepaintOnConfigure(window));
     window->setWindowState(window->windowState() | Qt::WindowFullScreen);
 }

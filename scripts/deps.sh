@@ -24,7 +24,8 @@ VELLORI_TEST_DEPS=(
     imagemagick scrot maim desktop-file-utils xclip
     clang libclang-rt-14-dev llvm
     sway xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire
-    dbus-daemon dbus-bin libglib2.0-bin grim wtype libwayland-dev passwd procps at-spi2-core
+    dbus-daemon dbus-bin libglib2.0-bin grim wtype wl-clipboard libwayland-dev passwd procps
+    at-spi2-core
 )
 
 vellori_log() { printf '==> %s\n' "$*"; }

@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRect>
+#include <QtDBus>
 
 #include <wayland-client.h>
 
@@ -30,51 +31,30 @@ inline const QRect kAll(0, 0, 1880, 720);
 
 using XcbSupport::run;
 
-inline bool sway(const QString& command)
-{
-    return run("swaymsg", {command});
-}
-
-struct Window {
-    qint64 id;
-    QRect rect;
-    bool fullscreen;
-    bool focused;
-};
-
-// The mapped windows of a process, in the order sway lists them.
-inline QList<Window> windowsOf(qint64 pid)
+// Where the mapped windows of a process are, left to right; only the fullscreen ones, which
+// cover an output each, when asked.
+inline QList<QRect> windowsOf(qint64 pid, bool fullscreenOnly = false)
 {
     QByteArray json;
-    if (!run("swaymsg", {"-t", "get_tree", "-r"}, &json))
-        return {};
-    QList<Window> found;
+    run("swaymsg", {"-t", "get_tree", "-r"}, &json);
+    QList<QRect> found;
     const std::function<void(const QJsonObject&)> walk = [&](const QJsonObject& node) {
-        if (node.value("pid").toInteger() == pid && node.value("visible").toBool()) {
-            const QJsonObject r = node.value("rect").toObject();
-            found.push_back({node.value("id").toInteger(),
-                             QRect(r.value("x").toInt(), r.value("y").toInt(),
-                                   r.value("width").toInt(), r.value("height").toInt()),
-                             node.value("fullscreen_mode").toInt() != 0,
-                             node.value("focused").toBool()});
-        }
+        const QJsonObject r = node["rect"].toObject();
+        if (node["pid"].toInteger() == pid && node["visible"].toBool() &&
+            (node["fullscreen_mode"].toInt() != 0 || !fullscreenOnly))
+            found << QRect(r["x"].toInt(), r["y"].toInt(), r["width"].toInt(), r["height"].toInt());
         for (const char* children : {"nodes", "floating_nodes"})
-            for (const QJsonValue& child : node.value(children).toArray())
+            for (const QJsonValue& child : node[children].toArray())
                 walk(child.toObject());
     };
     walk(QJsonDocument::fromJson(json).object());
+    std::sort(found.begin(), found.end(), [](QRect a, QRect b) { return a.x() < b.x(); });
     return found;
 }
 
-// The outputs covered by fullscreen windows of the process, left to right.
 inline QList<QRect> covers(qint64 pid)
 {
-    QList<QRect> rects;
-    for (const Window& w : windowsOf(pid))
-        if (w.fullscreen)
-            rects << w.rect;
-    std::sort(rects.begin(), rects.end(), [](QRect a, QRect b) { return a.x() < b.x(); });
-    return rects;
+    return windowsOf(pid, true);
 }
 
 // What the outputs show, as grim gives it: an area at the highest scale of the outputs it
@@ -84,11 +64,8 @@ inline QImage grim(const QRect& area = {})
     QStringList arguments;
     if (!area.isNull())
         arguments << "-g"
-                  << QString("%1,%2 %3x%4")
-                         .arg(area.x())
-                         .arg(area.y())
-                         .arg(area.width())
-                         .arg(area.height());
+                  << QString::asprintf("%d,%d %dx%d", area.x(), area.y(), area.width(),
+                                       area.height());
     QByteArray png;
     if (!run("grim", arguments << "-", &png))
         return {};
@@ -149,14 +126,8 @@ public:
                 wl_proxy_marshal_flags(m_manager, 0, &pointerInterface, 1, 0, m_seat, nullptr);
         wl_display_roundtrip(m_display);
     }
-    ~VirtualPointer()
-    {
-        if (m_display)
-            wl_display_disconnect(m_display);
-    }
-    VirtualPointer(const VirtualPointer&) = delete;
-    VirtualPointer& operator=(const VirtualPointer&) = delete;
 
+    // Checked before anything is sent.
     bool isValid() const { return m_pointer; }
 
     // To a point of the desktop's layout (1920x720 logical).
@@ -166,21 +137,19 @@ public:
 private:
     template <typename... Args> bool send(uint32_t opcode, Args... args)
     {
-        if (!m_pointer)
-            return false;
         wl_proxy_marshal_flags(m_pointer, opcode, nullptr, 1, 0, m_time, args...);
         m_time += 10;
         wl_proxy_marshal_flags(m_pointer, 4, nullptr, 1, 0); // frame
         return wl_display_roundtrip(m_display) >= 0;
     }
 
-    static inline const wl_message pointerRequests[] = {
-        {"motion", "uff", nullptr},   {"motion_absolute", "uuuuu", nullptr},
-        {"button", "uuu", nullptr},   {"axis", "uuf", nullptr},
-        {"frame", "", nullptr},       {"axis_source", "u", nullptr},
-        {"axis_stop", "uu", nullptr}, {"axis_discrete", "uufi", nullptr},
-        {"destroy", "", nullptr}};
-    static inline const wl_interface pointerInterface{"zwlr_virtual_pointer_v1", 1, 9,
+    // The first five requests, all that is sent.
+    static inline const wl_message pointerRequests[] = {{"motion", "uff", nullptr},
+                                                        {"motion_absolute", "uuuuu", nullptr},
+                                                        {"button", "uuu", nullptr},
+                                                        {"axis", "uuf", nullptr},
+                                                        {"frame", "", nullptr}};
+    static inline const wl_interface pointerInterface{"zwlr_virtual_pointer_v1", 1, 5,
                                                       pointerRequests,           0, nullptr};
     static inline const wl_interface* createTypes[] = {&wl_seat_interface, &pointerInterface};
     static inline const wl_message managerRequests[] = {
@@ -210,14 +179,49 @@ inline bool drag(const QList<QPoint>& points)
     return ok && pointer().button(BTN_LEFT, false) && pointer().moveTo(kRest);
 }
 
-// The screenshot permission of the desktop's portal: "yes" or "no".
-inline bool setScreenshotPermission(const QString& answer)
+// The desktop's accessibility bus, where a screen reader reads what programs show.
+inline QString accessibilityBus()
 {
-    return run("gdbus",
-               {"call", "--session", "--dest", "org.freedesktop.impl.portal.PermissionStore",
-                "--object-path", "/org/freedesktop/impl/portal/PermissionStore", "--method",
-                "org.freedesktop.impl.portal.PermissionStore.SetPermission", "screenshot", "true",
-                "screenshot", "", "['" + answer + "']"});
+    const QDBusReply<QString> address =
+        QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+            "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress"));
+    return address.isValid() ? address.value() : QString();
+}
+
+inline void accessibleNames(const QDBusConnection& bus, const QString& service, const QString& path,
+                            QStringList& names)
+{
+    names << QDBusInterface(service, path, "org.a11y.atspi.Accessible", bus)
+                 .property("Name")
+                 .toString();
+    const QDBusMessage children = bus.call(
+        QDBusMessage::createMethodCall(service, path, "org.a11y.atspi.Accessible", "GetChildren"));
+    if (children.type() != QDBusMessage::ReplyMessage || children.arguments().isEmpty())
+        return;
+    const auto list = children.arguments()[0].value<QDBusArgument>();
+    list.beginArray();
+    while (!list.atEnd()) {
+        QString childService;
+        QDBusObjectPath childPath;
+        list.beginStructure();
+        list >> childService >> childPath;
+        list.endStructure();
+        accessibleNames(bus, childService, childPath.path(), names);
+    }
+    list.endArray();
+}
+
+// The accessible names of everything the process shows; Qt tells the accessibility bus only
+// when a screen reader is on, unless QT_LINUX_ACCESSIBILITY_ALWAYS_ON is set.
+inline QStringList accessibleNames(qint64 pid)
+{
+    const QDBusConnection bus = QDBusConnection::connectToBus(accessibilityBus(), "a11y");
+    QStringList names;
+    for (const QString& service : bus.interface()->registeredServiceNames().value()) {
+        if (bus.interface()->servicePid(service).value() == uint(pid))
+            accessibleNames(bus, service, "/org/a11y/atspi/accessible/root", names);
+    }
+    return names;
 }
 
 // The desktop's sockets by absolute path, so a program with its own XDG_RUNTIME_DIR reaches it.
