@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPointer>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -85,36 +86,35 @@ void ScreenshotFlow::selectionFinished(const std::optional<ScreenSelection>& sel
         status(QStringLiteral("已取消截图"), 2);
         return;
     }
-    saveSelectedRegion(*selection, target);
+    // The selection's windows are still up, so the clipboard is set while one has the keyboard,
+    // as Wayland compositors require; an alert waits until they have closed.
+    const QString error = writeSelection(*selection, target);
+    if (!error.isEmpty())
+        QTimer::singleShot(0, this, [this, error] { fail(error); });
 }
 
-void ScreenshotFlow::saveSelectedRegion(const ScreenSelection& selection, const QString& target)
+QString ScreenshotFlow::writeSelection(const ScreenSelection& selection, const QString& target)
 {
     m_busy = true;
     // The still outlives its screen; a display unplugged meanwhile is not saved from memory.
     const QList<QScreen*> screens = QGuiApplication::screens();
     if (std::none_of(screens.begin(), screens.end(), [&](QScreen* screen) {
             return m_desktop.capturer.displayID(screen) == selection.displayID;
-        })) {
-        fail(QStringLiteral("无法找到所选显示器。"));
-        return;
-    }
+        }))
+        return QStringLiteral("无法找到所选显示器。");
     const QImage image = cropStill(selection.still, selection.rect);
     const QByteArray png = encodePng(image);
-    if (png.isEmpty()) {
-        fail(QStringLiteral("无法生成 PNG 文件。"));
-        return;
-    }
+    if (png.isEmpty())
+        return QStringLiteral("无法生成 PNG 文件。");
     QString error;
     const QString written = ScreenshotPaths::writeNewFile(target, png, error);
-    if (written.isEmpty()) {
-        fail(error);
-        return;
-    }
+    if (written.isEmpty())
+        return error;
     m_busy = false;
     status(QStringLiteral("已保存 ") + QFileInfo(written).fileName(), 3);
     copyScreenshotToClipboard(png, image);
     m_desktop.sound.play();
+    return {};
 }
 
 void ScreenshotFlow::grabKeyboard()

@@ -37,7 +37,6 @@ public:
     ~ScreenshotFlow() override;
 
     void captureScreenshot();
-    void saveSelectedRegion(const ScreenSelection& selection, const QString& target);
 
     // From the request until the file is written, or the request ended otherwise.
     bool isBusy() const { return m_busy; }
@@ -58,6 +57,8 @@ public:
 private:
     void stillsTaken(const StillsResult& result, const QString& target);
     void selectionFinished(const std::optional<ScreenSelection>& selection, const QString& target);
+    // Crops, encodes and writes the file, then the clipboard; why not, when it could not.
+    QString writeSelection(const ScreenSelection& selection, const QString& target);
     // desktopHint, when the desktop refused, says where it lets the user allow screenshots.
     void askForPermission(const QString& desktopHint = {});
     void fail(const QString& description);

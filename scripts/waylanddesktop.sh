@@ -122,3 +122,20 @@ wayland_desktop_stop() {
     wayland_dir=""
     unset VELLORI_WAYLAND_ENV
 }
+
+# Run directly, it brings the desktop up around one command and takes it down again:
+#   bash scripts/waylanddesktop.sh bench build/bench/bench_wayland [ARGS...]
+if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
+    set -euo pipefail
+    [[ ${1:-} == bench && $# -ge 2 ]] || {
+        echo "usage: $0 bench PROGRAM [ARGS...]" >&2
+        exit 2
+    }
+    shift
+    cd "$(dirname "${BASH_SOURCE[0]}")/.."
+    source scripts/deps.sh
+    trap wayland_desktop_stop EXIT
+    mkdir -p build/wlenv
+    wayland_desktop_start build/wlenv
+    bash scripts/wayland-run.sh "$1" build/vellori "${@:2}"
+fi

@@ -1,0 +1,148 @@
+// A region screenshot in a Wayland session, timed from outside as a user meets it: from
+// `vellori --screenshot` started as a whole process until sway shows the selection over both
+// outputs (the portal's still of the desktop comes first), and from the mouse-up until the
+// complete PNG file is on disk. Next to it, in the same run, `grim -g` of the same region as a
+// whole process: the desktop's own tool for the same pixels. Run on the Wayland test desktop:
+//   bash scripts/waylanddesktop.sh bench build/bench/bench_wayland [--runs N]
+
+#include "../tests/waylandsupport.h"
+#include "benchsupport.h"
+
+#include <QApplication>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdio>
+#include <vector>
+
+using namespace WaylandSupport;
+
+namespace
+{
+
+constexpr int kTimeoutMs = 10000;
+// On the scale-2 output: 200x100 pixels.
+const QRect kArea(1400, 100, 100, 50);
+
+// Polls until `done`; the milliseconds since `clock` started, or -1 on timeout.
+template <typename Done> double until(const QElapsedTimer& clock, Done done)
+{
+    while (!done()) {
+        if (clock.elapsed() > kTimeoutMs)
+            return -1;
+        QThread::msleep(2);
+    }
+    return clock.nsecsElapsed() / 1e6;
+}
+
+// The saved screenshot once it is complete.
+bool savedComplete(const QString& folder)
+{
+    QDirIterator it(folder, {"*.png"}, QDir::Files, QDirIterator::Subdirectories);
+    return it.hasNext() && QImage(it.next()).size() == kArea.size() * 2;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    const QStringList args = arguments(argc, argv);
+    const qsizetype runsAt = args.indexOf("--runs");
+    const int runs = runsAt >= 0 && runsAt + 1 < args.size() ? args[runsAt + 1].toInt() : 7;
+    const QString program = qEnvironmentVariable("VELLORI_PROGRAM");
+    if (program.isEmpty() || runs < 1 || !pointer().isValid()) {
+        std::fprintf(stderr, "run through scripts/waylanddesktop.sh bench, see the header\n");
+        return 2;
+    }
+
+    // A desktop of some detail on each output: the portal encodes all of it.
+    std::vector<std::unique_ptr<Backdrop>> backdrops;
+    for (QScreen* screen : QGuiApplication::screens()) {
+        backdrops.push_back(std::make_unique<Backdrop>(
+            desktop(screen->geometry().size(), screen->devicePixelRatio())));
+        backdrops.back()->setScreen(screen);
+        backdrops.back()->showFullScreen();
+    }
+
+    QTemporaryDir root;
+    for (const char* folder : {"home/Desktop", "config", "run"})
+        QDir(root.path()).mkpath(folder);
+    QFile::setPermissions(root.filePath("run"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("QT_QPA_PLATFORM");
+    env.insert("HOME", root.filePath("home"));
+    env.insert("XDG_CONFIG_HOME", root.filePath("config"));
+    env.insert("XDG_RUNTIME_DIR", root.filePath("run"));
+    for (const QString& pair : desktopEnvironment())
+        env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+    const QString shots = root.filePath("home/Desktop/Vellori截图");
+
+    QProcess vellori;
+    vellori.setProcessEnvironment(env);
+    vellori.start(program, {});
+    QElapsedTimer clock;
+    clock.start();
+    if (!vellori.waitForStarted() ||
+        until(clock, [&] { return !windowsOf(vellori.processId()).isEmpty(); }) < 0 ||
+        !run("swaymsg", {QString("[pid=%1] kill").arg(vellori.processId())})) {
+        std::fprintf(stderr, "vellori did not show its control window\n");
+        return 1;
+    }
+    QApplication::processEvents();
+
+    std::vector<double> shown, saved, grimMs;
+    for (int round = 0; round < runs; ++round) {
+        QDir(shots).removeRecursively();
+        pointer().moveTo(kRest);
+        QProcess request;
+        request.setProcessEnvironment(env);
+        clock.restart();
+        request.start(program, {"--screenshot"});
+        const double selection =
+            until(clock, [&] { return covers(vellori.processId()).size() == 2; });
+        request.waitForFinished();
+        pointer().moveTo(kArea.topLeft());
+        pointer().button(BTN_LEFT, true);
+        pointer().moveTo(kArea.bottomRight() + QPoint(1, 1));
+        clock.restart();
+        pointer().button(BTN_LEFT, false);
+        const double file = until(clock, [&] { return savedComplete(shots); });
+        if (selection < 0 || file < 0) {
+            std::fprintf(stderr, "run %d: no selection or no complete file\n", round + 1);
+            return 1;
+        }
+        shown.push_back(selection);
+        saved.push_back(file);
+        until(clock, [&] { return covers(vellori.processId()).isEmpty(); });
+
+        clock.restart();
+        const bool ok = run("grim", {"-g",
+                                     QString::asprintf("%d,%d %dx%d", kArea.x(), kArea.y(),
+                                                       kArea.width(), kArea.height()),
+                                     root.filePath("grim.png")});
+        grimMs.push_back(clock.nsecsElapsed() / 1e6);
+        if (!ok) {
+            std::fprintf(stderr, "grim failed\n");
+            return 1;
+        }
+    }
+    vellori.kill();
+    vellori.waitForFinished();
+
+    const double grimMedian = median(grimMs);
+    std::printf("region %dx%d points on the scale-2 output, median of %d runs\n", kArea.width(),
+                kArea.height(), runs);
+    std::printf("  grim -g, whole process             %8.1f ms  (baseline)\n", grimMedian);
+    std::printf("  vellori --screenshot to selection  %8.1f ms  %5.2fx\n", median(shown),
+                median(shown) / grimMedian);
+    std::printf("  mouse-up to complete PNG           %8.1f ms  %5.2fx\n", median(saved),
+                median(saved) / grimMedian);
+    return 0;
+}
