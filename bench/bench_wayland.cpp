@@ -29,12 +29,15 @@ constexpr int kTimeoutMs = 10000;
 // On the scale-2 output: 200x100 pixels.
 const QRect kArea(1400, 100, 100, 50);
 
-// Polls until `done`; the milliseconds since `clock` started, or -1 on timeout.
+// Polls until `done`; the milliseconds since `clock` started, or -1 on timeout. The backdrops
+// answer the compositor meanwhile: sway holds new windows back until every window it changed
+// has.
 template <typename Done> double until(const QElapsedTimer& clock, Done done)
 {
     while (!done()) {
         if (clock.elapsed() > kTimeoutMs)
             return -1;
+        QApplication::processEvents();
         QThread::msleep(2);
     }
     return clock.nsecsElapsed() / 1e6;
@@ -62,12 +65,18 @@ int main(int argc, char* argv[])
     }
 
     // A desktop of some detail on each output: the portal encodes all of it.
+    // sway ignores where a client asks to be: each is moved to its output as it shows.
     std::vector<std::unique_ptr<Backdrop>> backdrops;
     for (QScreen* screen : QGuiApplication::screens()) {
         backdrops.push_back(std::make_unique<Backdrop>(
             desktop(screen->geometry().size(), screen->devicePixelRatio())));
-        backdrops.back()->setScreen(screen);
-        backdrops.back()->showFullScreen();
+        backdrops.back()->show();
+        QElapsedTimer wait;
+        wait.start();
+        until(wait, [&] {
+            return windowsOf(QApplication::applicationPid()).size() == qsizetype(backdrops.size());
+        });
+        run("swaymsg", {"move container to output " + screen->name()});
     }
 
     QTemporaryDir root;
@@ -108,6 +117,11 @@ int main(int argc, char* argv[])
         const double selection =
             until(clock, [&] { return covers(vellori.processId()).size() == 2; });
         request.waitForFinished();
+        // Listed is not yet drawn: sway sends input to the new windows once they are, which
+        // takes a while on a busy machine; not timed.
+        QElapsedTimer settle;
+        settle.start();
+        until(settle, [&] { return settle.elapsed() > 1500; });
         pointer().moveTo(kArea.topLeft());
         pointer().button(BTN_LEFT, true);
         pointer().moveTo(kArea.bottomRight() + QPoint(1, 1));
@@ -115,7 +129,8 @@ int main(int argc, char* argv[])
         pointer().button(BTN_LEFT, false);
         const double file = until(clock, [&] { return savedComplete(shots); });
         if (selection < 0 || file < 0) {
-            std::fprintf(stderr, "run %d: no selection or no complete file\n", round + 1);
+            std::fprintf(stderr, "run %d: selection %.0f ms, file %.0f ms\n", round + 1, selection,
+                         file);
             return 1;
         }
         shown.push_back(selection);
