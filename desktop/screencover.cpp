@@ -45,7 +45,11 @@ void coverScreen(QWidget* window, QScreen* screen)
     if (!onWayland())
         return;
     // Placed again when its screen changes; one filter is enough.
-    if (!window->findChild<RepaintOnConfigure*>(QString(), Qt::FindDirectChildrenOnly))
-        window->installEventFilter(new RepaintOnConfigure(window));
+    const QString filterName = QStringLiteral("repaintOnConfigure");
+    if (!window->findChild<QObject*>(filterName, Qt::FindDirectChildrenOnly)) {
+        auto* filter = new RepaintOnConfigure(window);
+        filter->setObjectName(filterName);
+        window->installEventFilter(filter);
+    }
     window->setWindowState(window->windowState() | Qt::WindowFullScreen);
 }
