@@ -133,17 +133,6 @@ private slots:
         QVERIFY(m_capturer->compositing());
     }
 
-    void stillOfEveryScreen()
-    {
-        const std::vector<ScreenStill> taken = stills(*m_capturer);
-        QCOMPARE(taken.size(), std::size_t(2));
-        for (const ScreenStill& still : taken) {
-            QCOMPARE(still.image.size(), QSize(960, 1080));
-            QCOMPARE(still.image.devicePixelRatio(), 1.0);
-            QCOMPARE(still.displayID, m_capturer->displayID(still.screen));
-        }
-    }
-
     void captureAtRatio2()
     {
         const QString id = QString::number(m_capturer->displayID(m_right).value_or(0));
