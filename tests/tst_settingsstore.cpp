@@ -33,6 +33,7 @@ private slots:
             << markerFunctionKey << QVariant(7.9) << QVariant(7);
         QTest::newRow("int huge") << markerFunctionKey << QVariant("1e300") << QVariant(0);
         QTest::newRow("width from text") << lineWidth << QVariant("7.25") << QVariant(7.25);
+        QTest::newRow("width zero") << lineWidth << QVariant(0.0) << QVariant(4.0);
         QTest::newRow("letter bytes") << blueKey << QVariant(QByteArray("x")) << QVariant("w");
     }
 
