@@ -1,5 +1,5 @@
-// Drives the canvas with real mouse and key events. Pixel checks compare what the canvas shows,
-// on the display at scale 1 and the one at scale 2, with every stroke painted afresh.
+// Drives the canvas with real mouse and key events. Pixel checks compare what the pen's canvases
+// show, on the display at scale 1 and the one at scale 2, with every stroke painted afresh.
 
 #include "overlay/canvascommands.h"
 #include "overlay/drawingview.h"
@@ -55,29 +55,17 @@ QString difference(const QImage& actual, const QImage& expected, const char* wha
     return {};
 }
 
-// A canvas shown on one display, with a copy of what the display holds: each area the canvas
+// A shown canvas, still empty, with a copy of what the display holds: each area the canvas
 // repaints is copied into `shown` right after, so a missing or short update area leaves stale
 // pixels behind, as it would on screen.
 struct Canvas : QObject {
-    SettingsStore settings;
-    std::unique_ptr<DrawingView> own;
     DrawingView& view;
     QImage shown;
     QRegion repainted;
 
-    explicit Canvas(int screen = 0) : own(std::make_unique<DrawingView>(settings)), view(*own)
-    {
-        const QPoint corner = QGuiApplication::screens().at(screen)->geometry().topLeft();
-        view.setGeometry(QRect(corner + QPoint(40, 40), QSize(400, 300)));
-        view.show();
-        watch();
-    }
-    // A canvas someone else shows and wires, still empty.
-    explicit Canvas(DrawingView& shownElsewhere) : view(shownElsewhere) { watch(); }
-    void watch()
+    explicit Canvas(DrawingView& v) : view(v), shown(afresh({}, v.size(), v.devicePixelRatioF()))
     {
         view.installEventFilter(this);
-        shown = afresh({}, view.size(), view.devicePixelRatioF());
     }
     bool eventFilter(QObject*, QEvent* event) override
     {
@@ -121,9 +109,42 @@ class TestDrawingView : public QObject
 {
     Q_OBJECT
 
+    std::optional<SettingsStore> m_settings; // made once the settings are the tests' own
+    std::unique_ptr<DrawingView> m_view;
+    std::unique_ptr<OverlayManager> m_overlay;
+
+    // The pen over both displays, each canvas with its display copy.
+    std::vector<std::unique_ptr<Canvas>> openOverlay()
+    {
+        m_overlay = std::make_unique<OverlayManager>(*m_settings);
+        m_overlay->show({}, {});
+        std::vector<std::unique_ptr<Canvas>> canvases;
+        for (DrawingView* view : m_overlay->drawingViews()) {
+            if (QTest::qWaitForWindowExposed(view->window()))
+                canvases.push_back(std::make_unique<Canvas>(*view));
+        }
+        return canvases;
+    }
+
 private slots:
-    void initTestCase() { QVERIFY(isolateSettings()); }
-    void init() { clearSettings(); }
+    void initTestCase()
+    {
+        QVERIFY(isolateSettings());
+        m_settings.emplace();
+    }
+    void init()
+    {
+        clearSettings();
+        m_view = std::make_unique<DrawingView>(*m_settings);
+        m_view->setGeometry(40, 40, 400, 300);
+        m_view->show();
+    }
+    void cleanup()
+    {
+        if (m_overlay)
+            m_overlay->hide();
+        m_overlay.reset();
+    }
 
     // The eraser reaches three times its width, at least 18, from a stroke's points.
     void eraseHit_data()
@@ -148,63 +169,61 @@ private slots:
         QFETCH(QList<QPointF>, points);
         QFETCH(double, eraserWidth);
         QFETCH(QPointF, at);
-        Canvas c;
         // Wide strokes: only the eraser's own width sets its reach.
-        c.view.applyPen(red, 40);
-        drawStroke(&c.view, points);
-        c.view.applyPen(red, eraserWidth);
-        c.view.useEraser();
-        press(&c.view, at);
-        QTEST(c.view.strokes().isEmpty(), "hit");
+        m_view->applyPen(red, 40);
+        drawStroke(m_view.get(), points);
+        m_view->applyPen(red, eraserWidth);
+        m_view->useEraser();
+        press(m_view.get(), at);
+        QTEST(m_view->strokes().isEmpty(), "hit");
     }
 
     // Drags append one point per move of the held left button, keep the pen they began with and
     // end when the eraser takes their stroke; a drag begun as an eraser goes on erasing.
     void drags()
     {
-        Canvas c;
-        press(&c.view, {10.5, 10.25});
-        drag(&c.view, {20, 10});
-        drag(&c.view, {20, 10});
+        press(m_view.get(), {10.5, 10.25});
+        drag(m_view.get(), {20, 10});
+        drag(m_view.get(), {20, 10});
         // Hover and right-button moves are not part of the drag, nor are moves after the release.
-        sendMouse(&c.view, QEvent::MouseMove, {90, 90}, Qt::NoButton, Qt::NoButton);
-        sendMouse(&c.view, QEvent::MouseMove, {90, 90}, Qt::NoButton, Qt::RightButton);
-        c.view.applyPen(blue, 9);
-        drag(&c.view, {30, 12});
-        release(&c.view, {30, 12});
-        drag(&c.view, {40, 40});
-        drawStroke(&c.view, {{200, 150}, {250, 150}});
-        QCOMPARE(c.view.strokes()[0].points,
+        sendMouse(m_view.get(), QEvent::MouseMove, {90, 90}, Qt::NoButton, Qt::NoButton);
+        sendMouse(m_view.get(), QEvent::MouseMove, {90, 90}, Qt::NoButton, Qt::RightButton);
+        m_view->applyPen(blue, 9);
+        drag(m_view.get(), {30, 12});
+        release(m_view.get(), {30, 12});
+        drag(m_view.get(), {40, 40});
+        drawStroke(m_view.get(), {{200, 150}, {250, 150}});
+        QCOMPARE(m_view->strokes()[0].points,
                  (QList<QPointF>{{10.5, 10.25}, {20, 10}, {20, 10}, {30, 12}}));
-        QCOMPARE(c.view.strokes()[0].color, red);
-        QCOMPARE(c.view.strokes()[0].width, 4.0);
-        QCOMPARE(c.view.strokes()[1].color, blue);
+        QCOMPARE(m_view->strokes()[0].color, red);
+        QCOMPARE(m_view->strokes()[0].width, 4.0);
+        QCOMPARE(m_view->strokes()[1].color, blue);
 
-        press(&c.view, {20, 250});
-        drag(&c.view, {60, 250});
-        c.view.useEraser();
-        QVERIFY(c.view.cursor().shape() != Qt::CrossCursor);
-        drag(&c.view, {62, 254});
-        c.view.applyPen(green, 4);
-        drag(&c.view, {120, 100});
-        release(&c.view, {120, 100});
-        QCOMPARE(c.view.strokes().size(), 2);
+        press(m_view.get(), {20, 250});
+        drag(m_view.get(), {60, 250});
+        m_view->useEraser();
+        QVERIFY(m_view->cursor().shape() != Qt::CrossCursor);
+        drag(m_view.get(), {62, 254});
+        m_view->applyPen(green, 4);
+        drag(m_view.get(), {120, 100});
+        release(m_view.get(), {120, 100});
+        QCOMPARE(m_view->strokes().size(), 2);
 
-        c.view.useEraser();
+        m_view->useEraser();
         // A right click on a stroke leaves it.
-        press(&c.view, {20, 10}, Qt::RightButton);
-        press(&c.view, {120, 100});
-        c.view.applyPen(blue, 4);
-        drag(&c.view, {202, 152});
-        release(&c.view, {202, 152});
-        QCOMPARE(c.view.strokes().size(), 1);
-        QCOMPARE(c.view.strokes()[0].points.first(), QPointF(10.5, 10.25));
+        press(m_view.get(), {20, 10}, Qt::RightButton);
+        press(m_view.get(), {120, 100});
+        m_view->applyPen(blue, 4);
+        drag(m_view.get(), {202, 152});
+        release(m_view.get(), {202, 152});
+        QCOMPARE(m_view->strokes().size(), 1);
+        QCOMPARE(m_view->strokes()[0].points.first(), QPointF(10.5, 10.25));
 
         // Picking a pen brings back the crosshair and the keyboard.
-        (new QWidget(&c.view))->setFocus();
-        c.view.applyPen(green, 6);
-        QCOMPARE(c.view.cursor().shape(), Qt::CrossCursor);
-        QCOMPARE(c.view.focusWidget(), &c.view);
+        (new QWidget(m_view.get()))->setFocus();
+        m_view->applyPen(green, 6);
+        QCOMPARE(m_view->cursor().shape(), Qt::CrossCursor);
+        QCOMPARE(m_view->focusWidget(), m_view.get());
     }
 
     void keys_data()
@@ -243,108 +262,99 @@ private slots:
         QTEST(int(commandForKeyPress(key, {}, text, settings)), "command");
     }
 
-    void pixels_data()
-    {
-        QTest::addColumn<int>("screen");
-        QTest::newRow("scale 1") << 0;
-        QTest::newRow("scale 2") << 1;
-    }
-
+    // On the display at scale 1 and the one at scale 2: strokes of every width, also past the
+    // edges, the eraser, a drag still going on, erasing or clearing in the middle of a drag.
     void pixels()
     {
-        QFETCH(int, screen);
-        Canvas c(screen);
-        DrawingView* view = &c.view;
-        const qreal dpr = view->devicePixelRatioF();
-        QCOMPARE(dpr, screen ? 2.0 : 1.0);
+        const auto canvases = openOverlay();
+        QCOMPARE(canvases.size(), 2u);
+        for (const auto& c : canvases) {
+            DrawingView* view = &c->view;
+            const qreal dpr = view->devicePixelRatioF();
+            QCOMPARE(dpr, c == canvases.front() ? 1.0 : 2.0);
 
-        view->applyPen(red, 4);
-        drawStroke(view, {{20, 50}, {100, 50}, {180, 50}});
-        // A click makes a one-point stroke: kept, but nothing to paint.
-        drawStroke(view, {{100, 10}});
-        QCOMPARE(view->strokes().size(), 2);
-        const QImage image = view->grab().toImage();
-        const auto at = [&](int x, int y) { return image.pixelColor(QPoint(x, y) * dpr); };
-        for (int x = 25; x <= 175; x += 10)
-            QVERIFY(at(x, 49) == red && at(x, 50) == red &&
-                    at(x, 45).alpha() + at(x, 55).alpha() == 0);
-        // Nothing past the caps, nothing where the click was.
-        QCOMPARE(at(14, 50).alpha() + at(186, 50).alpha() + at(100, 10).alpha() + at(99, 9).alpha(),
-                 0);
+            view->applyPen(red, 4);
+            drawStroke(view, {{20, 50}, {100, 50}, {180, 50}});
+            // A click makes a one-point stroke: kept, but nothing to paint.
+            drawStroke(view, {{100, 10}});
+            QCOMPARE(view->strokes().size(), 2);
+            const QImage image = view->grab().toImage();
+            const auto at = [&](int x, int y) { return image.pixelColor(QPoint(x, y) * dpr); };
+            for (int x = 25; x <= 175; x += 10)
+                QVERIFY(at(x, 49) == red && at(x, 50) == red &&
+                        at(x, 45).alpha() + at(x, 55).alpha() == 0);
+            // Nothing past the caps, nothing where the click was.
+            QCOMPARE(at(14, 50).alpha() + at(186, 50).alpha() + at(100, 10).alpha() +
+                         at(99, 9).alpha(),
+                     0);
 
-        QRandomGenerator random(7);
-        const auto between = [&](double lo, double hi) { return lo + random.bounded(hi - lo); };
-        const QList<QColor> colors{red, blue, green, violet};
-        for (int i = 0; i < 40; ++i) {
-            view->applyPen(colors[i % 4], QList<double>{1.5, 4, 9, 16}[(i / 4) % 4]);
-            // A little beyond the edges too: drags leave the canvas.
-            QList<QPointF> points{{between(-20, 420), between(-20, 320)}};
-            for (int k = 1 + random.bounded(8); k > 0; --k)
-                points << points.last() + QPointF(between(-60, 60), between(-60, 60));
-            drawStroke(view, points);
-            c.sync();
+            QRandomGenerator random(7);
+            const auto between = [&](double lo, double hi) { return lo + random.bounded(hi - lo); };
+            const QList<QColor> colors{red, blue, green, violet};
+            for (int i = 0; i < 40; ++i) {
+                view->applyPen(colors[i % 4], QList<double>{1.5, 4, 9, 16}[(i / 4) % 4]);
+                // A little beyond the edges too: drags leave the canvas.
+                QList<QPointF> points{{between(-20, 420), between(-20, 320)}};
+                for (int k = 1 + random.bounded(8); k > 0; --k)
+                    points << points.last() + QPointF(between(-60, 60), between(-60, 60));
+                drawStroke(view, points);
+                c->sync();
+            }
+            QCOMPARE(c->mismatch(), QString());
+
+            view->useEraser();
+            const qsizetype before = view->strokes().size();
+            const QList<QPointF> targets{view->strokes()[3].points.last(),
+                                         view->strokes()[20].points.first(),
+                                         view->strokes()[33].points[1]};
+            press(view, targets[0]);
+            for (const QPointF p : targets) {
+                drag(view, p);
+                c->sync();
+            }
+            release(view, targets[2]);
+            QVERIFY(view->strokes().size() <= before - targets.size());
+            QCOMPARE(c->mismatch(), QString());
+
+            // A drag still going on, over the finished strokes.
+            view->applyPen(violet, 12);
+            press(view, {10, 10});
+            for (int k = 1; k <= 6; ++k) {
+                drag(view, {10.0 + 50 * k, k % 2 ? 280.0 : 20.0});
+                c->sync();
+            }
+            QCOMPARE(c->mismatch(), QString());
+
+            // Erasing a finished stroke while the drag goes on.
+            const qsizetype beforeErasing = view->strokes().size();
+            view->useEraser();
+            drag(view, view->strokes()[0].points.first());
+            QVERIFY(view->strokes().size() < beforeErasing);
+            QCOMPARE(c->mismatch(), QString());
+            release(view, {0, 0});
+
+            // Clearing in the middle of a drag: the rest of it draws nothing.
+            view->applyPen(green, 4);
+            press(view, {20, 100});
+            drag(view, {100, 110});
+            c->sync();
+            view->clearStrokes();
+            drag(view, {150, 120});
+            QCOMPARE(c->mismatch(), QString());
+            release(view, {150, 120});
+            QVERIFY(view->strokes().isEmpty());
+
+            view->applyPen(blue, 9);
+            drawStroke(view, {{20, 20}, {380, 280}, {20, 280}, {380, 20}});
+            QCOMPARE(c->mismatch(), QString());
         }
-        QCOMPARE(c.mismatch(), QString());
-
-        view->useEraser();
-        const qsizetype before = view->strokes().size();
-        const QList<QPointF> targets{view->strokes()[3].points.last(),
-                                     view->strokes()[20].points.first(),
-                                     view->strokes()[33].points[1]};
-        press(view, targets[0]);
-        for (const QPointF p : targets) {
-            drag(view, p);
-            c.sync();
-        }
-        release(view, targets[2]);
-        QVERIFY(view->strokes().size() <= before - targets.size());
-        QCOMPARE(c.mismatch(), QString());
-
-        // A drag still going on, over the finished strokes.
-        view->applyPen(violet, 12);
-        press(view, {10, 10});
-        for (int k = 1; k <= 6; ++k) {
-            drag(view, {10.0 + 50 * k, k % 2 ? 280.0 : 20.0});
-            c.sync();
-        }
-        QCOMPARE(c.mismatch(), QString());
-
-        // Erasing a finished stroke while the drag goes on.
-        const qsizetype beforeErasing = view->strokes().size();
-        view->useEraser();
-        drag(view, view->strokes()[0].points.first());
-        QVERIFY(view->strokes().size() < beforeErasing);
-        QCOMPARE(c.mismatch(), QString());
-        release(view, {0, 0});
-
-        // Clearing in the middle of a drag: the rest of it draws nothing.
-        view->applyPen(green, 4);
-        press(view, {20, 100});
-        drag(view, {100, 110});
-        c.sync();
-        view->clearStrokes();
-        drag(view, {150, 120});
-        QCOMPARE(c.mismatch(), QString());
-        release(view, {150, 120});
-        QVERIFY(view->strokes().isEmpty());
-
-        view->applyPen(blue, 9);
-        drawStroke(view, {{20, 20}, {380, 280}, {20, 280}, {380, 20}});
-        QCOMPARE(c.mismatch(), QString());
     }
 
     // One history over both displays: each change comes and goes where it was made, the strokes
     // in their order (opaque ones cross at one point), and the screen shows exactly them.
     void undoAndRedo()
     {
-        SettingsStore settings;
-        OverlayManager overlay(settings);
-        overlay.show({}, {});
-        std::vector<std::unique_ptr<Canvas>> canvases;
-        for (DrawingView* view : overlay.drawingViews()) {
-            QVERIFY(QTest::qWaitForWindowExposed(view->window()));
-            canvases.push_back(std::make_unique<Canvas>(*view));
-        }
+        const auto canvases = openOverlay();
         QCOMPARE(canvases.size(), 2u);
         DrawingView* left = &canvases[0]->view;
         DrawingView* right = &canvases[1]->view;
@@ -371,12 +381,12 @@ private slots:
         drawStroke(right, {{20, 300}, {600, 310}});
         const State stroked = state();
         // One drag takes strokes 1 and 3 by their lower ends, and nothing in between.
-        overlay.useEraser();
+        m_overlay->useEraser();
         drawStroke(left, {{130, 520}, {130, 600}, {230, 600}, {230, 520}});
-        overlay.setPreset(0);
+        m_overlay->setPreset(0);
         const State erased = state();
         QCOMPARE(erased[0].size(), 3);
-        overlay.clearAll();
+        m_overlay->clearAll();
         const State cleared = state();
         for (const State& expected : {erased, stroked, drawn}) {
             key();
@@ -399,7 +409,6 @@ private slots:
         key();
         release(left, {500, 60});
         QCOMPARE(shows(redrawn), QString());
-        overlay.hide();
     }
 };
 
