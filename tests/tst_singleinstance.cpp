@@ -61,32 +61,17 @@ private slots:
         QTest::addColumn<QString>("display");
         QTest::addColumn<QString>("wayland");
         QTest::addColumn<QString>("name"); // a pattern, under "run" or "cache/vellori"
-        QTest::newRow("private, screen 0") << "private"
-                                           << ":7.0"
-                                           << ""
-                                           << "run/vellori-x11-%3A7";
-        QTest::newRow("Wayland first, escaped") << "private"
-                                                << ":7"
-                                                << "/a/b_1"
-                                                << "run/vellori-wayland-%2Fa%2Fb%5F1";
-        QTest::newRow("too long") << "private" << QString(60, ':') << ""
-                                  << "run/vellori-[0-9a-f]{32}";
-        const QString cached = "cache/vellori/vellori-x11-%3A7";
-        QTest::newRow("open to others") << "open"
-                                        << ":7"
-                                        << "" << cached;
-        QTest::newRow("someone else's") << "foreign"
-                                        << ":7"
-                                        << "" << cached;
-        QTest::newRow("symlink to a private one") << "symlink"
-                                                  << ":7"
-                                                  << "" << cached;
-        QTest::newRow("relative") << "relative"
-                                  << ":7"
-                                  << "" << cached;
-        QTest::newRow("unset") << ""
-                               << ":7"
-                               << "" << cached;
+        // Cached: open to others, someone else's, a symlink to a private one, relative, unset.
+        const auto row = [](const char* tag, const char* runtime, const QString& display,
+                            const char* wayland, const char* name) {
+            QTest::newRow(tag) << QString(runtime) << display << QString(wayland) << QString(name);
+        };
+        row("private, screen 0", "private", ":7.0", "", "run/vellori-x11-%3A7");
+        row("Wayland first, escaped", "private", ":7", "/a/b_1",
+            "run/vellori-wayland-%2Fa%2Fb%5F1");
+        row("too long", "private", QString(60, ':'), "", "run/vellori-[0-9a-f]{32}");
+        for (const char* runtime : {"open", "foreign", "symlink", "relative", ""})
+            row(*runtime ? runtime : "unset", runtime, ":7", "", "cache/vellori/vellori-x11-%3A7");
     }
 
     void socketPath()
