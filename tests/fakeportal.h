@@ -29,15 +29,16 @@ class PrivateBus
 public:
     PrivateBus()
     {
+        const QString socket = m_folder.filePath("bus");
         QFile config(m_folder.filePath("bus.conf"));
-        if (!config.open(QIODevice::WriteOnly) ||
-            config.write(QStringLiteral("<busconfig><type>session</type><listen>unix:path=%1"
-                                        "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                                        "<allow send_destination=\"*\"/><allow own=\"*\"/>"
-                                        "</policy></busconfig>")
-                             .arg(m_folder.filePath("bus"))
-                             .toUtf8()) < 0)
-            return;
+        config.open(QIODevice::WriteOnly);
+        config.write(
+            QStringLiteral(
+                "<busconfig><type>session</type><listen>unix:path=%1</listen><auth>EXTERNAL</auth>"
+                "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>")
+                .arg(socket)
+                .toUtf8());
         config.close();
         // Gone with the test, even when it crashes.
         m_daemon.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
