@@ -87,9 +87,6 @@ private slots:
         QTRY_COMPARE(m_portal->log,
                      (QStringList{"CreateSession", "BindShortcuts screenshot 框选截图 "
                                                    "F1; pen 开关全屏画笔 F12"}));
-        QTest::qWait(20); // no refusal to report
-        QCOMPARE(m_app->statusLine().text(), QString("已启动"));
-        QVERIFY(m_app->hasScreenshotHotKey() && m_app->hasMarkerHotKey());
         m_portal->activate("pen");
         QTRY_VERIFY(m_app->overlayManager().isShowing());
         m_portal->activate("pen");
