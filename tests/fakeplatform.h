@@ -1,7 +1,7 @@
 #pragma once
 
 // A fake desktop for tests that drive AppDelegate: what the user would see or hear goes to one
-// log in order, and the hot keys record what the program asks of the system.
+// log in order; hot keys are always granted.
 
 #include "app/platform.h"
 #include "screenshot/capturegeometry.h"
@@ -23,17 +23,6 @@ struct Recorder : Alerts, CaptureSound {
     void showSheet(QWidget*, const Alert& a) override { log << "sheet:" + a.messageText; }
     void play() override { log << "sound"; }
     QStringList& log;
-};
-
-struct Permission : CapturePermission {
-    bool granted = true, requestAnswer = false;
-    int requests = 0;
-    bool preflight() override { return granted; }
-    bool request() override
-    {
-        ++requests;
-        return requestAnswer;
-    }
 };
 
 // Identifiers 101, 102 … per screen; stills are dark cyan on the first screen, magenta after.
@@ -72,19 +61,10 @@ struct Capturer : ScreenCapturer {
     }
 };
 
-// Refuses the codes in refused.
+// Offscreen, the real backend would refuse every key.
 struct HotKeys : HotKeyBackend {
-    QStringList calls;
-    QList<quint32> refused;
-    bool registerHotKey(EventHotKeyID id, quint32 code) override
-    {
-        calls << QStringLiteral("register %1 %2").arg(id.id).arg(code);
-        return id.signature == HotKeyIDs::signature && !refused.contains(code);
-    }
-    void unregisterHotKey(EventHotKeyID id) override
-    {
-        calls << QString("unregister %1").arg(id.id);
-    }
+    bool registerHotKey(EventHotKeyID, quint32) override { return true; }
+    void unregisterHotKey(EventHotKeyID) override {}
 };
 
 // Must outlive the AppDelegate given platform()'s result.
@@ -92,17 +72,15 @@ struct Desktop {
     QStringList log; // what Recorder writes, and "open:<folder>"
     bool opensFolders = true;
     QDateTime now{QDate(2025, 3, 4), QTime(9, 5, 7)};
-    Permission* permission = nullptr;
     Capturer* capturer = nullptr;
-    HotKeys* hotKeys = nullptr;
 
     Platform platform()
     {
         return {.alerts = std::make_unique<Recorder>(log),
-                .permission = std::unique_ptr<Permission>(permission = new Permission),
+                .permission = std::make_unique<GrantedCapturePermission>(),
                 .capturer = std::unique_ptr<Capturer>(capturer = new Capturer),
                 .sound = std::make_unique<Recorder>(log),
-                .hotKeys = std::unique_ptr<HotKeys>(hotKeys = new HotKeys),
+                .hotKeys = std::make_unique<HotKeys>(),
                 .openFolder =
                     [this](const QString& folder) {
                         log << "open:" + folder;

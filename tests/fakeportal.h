@@ -63,10 +63,9 @@ private:
 class Portal : public QDBusVirtualObject
 {
 public:
-    // Ready once registered on `address`; offers only the Session interface without `shortcuts`.
-    Portal(const QString& address, bool shortcuts)
-        : m_connection(QDBusConnection::connectToBus(address, "fake-portal")),
-          m_shortcuts(shortcuts)
+    // Ready once registered on `address`.
+    explicit Portal(const QString& address)
+        : m_connection(QDBusConnection::connectToBus(address, "fake-portal"))
     {
         registerPortalShortcutTypes();
         m_connection.registerVirtualObject(kPath, this, QDBusConnection::SubPath);
@@ -112,7 +111,7 @@ public:
             log << "Close";
             return m_connection.send(message.createReply());
         }
-        if (message.interface() != "org.freedesktop.portal.GlobalShortcuts" || !m_shortcuts)
+        if (message.interface() != "org.freedesktop.portal.GlobalShortcuts")
             return error(message, "org.freedesktop.DBus.Error.UnknownMethod");
         m_client = message.service();
         const QVariantList args = message.arguments();
@@ -192,7 +191,6 @@ private:
     }
 
     QDBusConnection m_connection;
-    bool m_shortcuts;
     QString m_client, m_session;
     QList<PortalShortcut> m_bound;
 };
