@@ -16,7 +16,6 @@
 namespace
 {
 
-constexpr char kRatio2Child[] = "--capture-at-ratio-2";
 // Of R, what the pattern window shows: the bottom rows hold the tray host.
 const QRect kPattern(0, 0, 960, 1000);
 
@@ -101,17 +100,6 @@ private:
     QTimer m_timer;
 };
 
-// Run with R at ratio 2: R's still is its 960x1080 pixels of the pattern the parent shows at
-// ratio 2, and another client at another ratio sees the parent's display ID for R.
-bool ratio2ChildPasses(quint32 parentID)
-{
-    QScreen* r = screenNamed("R");
-    const std::unique_ptr<ScreenCapturer> capturer = createScreenCapturer();
-    const QImage still = stillOf(stills(*capturer), r);
-    return still.devicePixelRatio() == 2 && still.copy(0, 0, 960, 1000) == expected(kPattern) &&
-           capturer->displayID(r) == parentID;
-}
-
 } // namespace
 
 class TestX11Capture : public QObject
@@ -131,14 +119,6 @@ private slots:
                    right = m_capturer->displayID(m_right);
         QVERIFY(left && right && *left != *right);
         QVERIFY(m_capturer->compositing());
-    }
-
-    void captureAtRatio2()
-    {
-        const QString id = QString::number(m_capturer->displayID(m_right).value_or(0));
-        QVERIFY(
-            XcbSupport::run("env", {"QT_SCREEN_SCALE_FACTORS=L=1;R=2",
-                                    QCoreApplication::applicationFilePath(), kRatio2Child, id}));
     }
 
     // Where our windows were just hidden, the stills wait until the screen stops changing, but
@@ -195,13 +175,5 @@ private:
     QScreen* const m_right = screenNamed("R");
 };
 
-int main(int argc, char** argv)
-{
-    QGuiApplication app(argc, argv);
-    if (argc == 3 && app.arguments()[1] == kRatio2Child)
-        return ratio2ChildPasses(app.arguments()[2].toUInt()) ? 0 : 1;
-    TestX11Capture test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestX11Capture)
 #include "tst_x11capture.moc"
