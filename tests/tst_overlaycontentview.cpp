@@ -41,23 +41,22 @@ private slots:
         settings.setString("x", SettingsKeys::eraserKey);
         settings.setString("K", SettingsKeys::clearKey);
         const QList<QColor> colors{Qt::darkCyan, Qt::darkYellow, Qt::darkMagenta};
-        settings.setColor(colors[0], SettingsKeys::redColor);
-        settings.setColor(colors[1], SettingsKeys::blueColor);
-        settings.setColor(colors[2], SettingsKeys::greenColor);
+        for (int i = 0; i < 3; ++i)
+            settings.setColor(colors[i], QList{SettingsKeys::redColor, SettingsKeys::blueColor,
+                                               SettingsKeys::greenColor}[i]);
         OverlayContentView view(settings, true);
         QStringList shown;
-        for (QPushButton* b : buttons(view))
+        for (QPushButton* b : buttons(view)) {
             shown << b->text();
-        QCOMPARE(shown.join('|'), QString("● Q|● ß|● E|橡皮 X|清屏 K|设置|右键退出"));
-        // The dot is painted in the pen's colour: some pixel of the button must be exactly it.
-        for (int i = 0; i < 3; ++i) {
-            const QImage shot = buttons(view)[i]->grab().toImage();
-            bool found = false;
-            for (int y = 0; y < shot.height() && !found; ++y)
-                for (int x = 0; x < shot.width() && !found; ++x)
-                    found = shot.pixel(x, y) == colors[i].rgb();
-            QVERIFY2(found, qPrintable(colors[i].name()));
+            // The dot is painted in the pen's colour: some pixel of the button must be exactly it.
+            if (shown.size() <= 3) {
+                const QImage shot = b->grab().toImage().convertToFormat(QImage::Format_RGB32);
+                const auto* pixels = reinterpret_cast<const QRgb*>(shot.constBits());
+                const auto end = pixels + shot.width() * shot.height();
+                QVERIFY(std::find(pixels, end, colors[shown.size() - 1].rgb()) != end);
+            }
         }
+        QCOMPARE(shown.join('|'), QString("● Q|● ß|● E|橡皮 X|清屏 K|设置|右键退出"));
     }
 
     // Over a canvas that fills the view, each button raises one command and a click on the panel

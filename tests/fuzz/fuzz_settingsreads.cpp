@@ -15,13 +15,6 @@
 namespace
 {
 
-// Qt warns about every odd value it meets; at thousands of inputs a second that is only noise.
-void quiet(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
-    if (type == QtFatalMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-}
-
 // Present keys read the same whatever the fallback; absent or unusable ones give the fallback.
 template <typename T> void checkFallbacks(const T& first, const T& a, const T& second, const T& b)
 {
@@ -52,7 +45,11 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     new QGuiApplication(*argc, *argv);
-    qInstallMessageHandler(quiet);
+    // Qt warns about every odd value it meets; at thousands of inputs a second that is noise.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtFatalMsg)
+            std::fprintf(stderr, "%s\n", qPrintable(message));
+    });
     return 0;
 }
 
