@@ -160,11 +160,6 @@ private slots:
         QTest::addColumn<bool>("alpha");
         // Over 1 MiB of rows makes several bands, which must join into one zlib stream.
         QTest::newRow("noise, odd width, bands") << noise(1201, 1000, false) << false;
-        QTest::newRow("1x1") << noise(1, 1, false) << false;
-        QTest::newRow("RGB888 source")
-            << noise(99, 45, false).convertToFormat(QImage::Format_RGB888) << false;
-        QTest::newRow("opaque ARGB32 stays RGB")
-            << noise(50, 40, false).convertToFormat(QImage::Format_ARGB32) << false;
         QTest::newRow("translucent noise, odd width, bands") << noise(701, 800, true) << true;
         QTest::newRow("premultiplied")
             << noise(301, 99, true).convertToFormat(QImage::Format_ARGB32_Premultiplied) << true;
