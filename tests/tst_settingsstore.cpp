@@ -55,7 +55,6 @@ private slots:
              "\u0345"},
             "q|\u00e9|笔|\u217b|\u0345");
         row("no marker key", {"-", "F9", "q", "w", "e", "z", "c"}, sameKey);
-        row("no screenshot number", {"F8", "F", "q", "w", "e", "z", "c"}, sameKey);
         row("same key before letters", {"F8", "F8", "", "w", "e", "z", "c"}, sameKey);
     }
 
