@@ -73,31 +73,23 @@ class PatternWindow : public QRasterWindow
     }
 };
 
-// A window that, once started, changes colour every few milliseconds, as a window fading out
-// does, for `frames` frames and then stays.
-class Fading : public QRasterWindow
-{
-public:
-    explicit Fading(int frames) : m_frames(frames)
+// Once its timer runs, changes colour every few milliseconds for `frames` frames and then stays,
+// as a window fading out does.
+struct Fading : QRasterWindow {
+    const int frames;
+    int frame = 0;
+    QTimer timer;
+    explicit Fading(int n) : frames(n)
     {
         setFlags(Qt::X11BypassWindowManagerHint);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (++m_frame >= m_frames)
-                m_timer.stop();
-            update();
-        });
+        connect(&timer, &QTimer::timeout, this,
+                [this] { ++frame < frames ? update() : timer.stop(); });
     }
-    void start() { m_timer.start(8); }
     static QRgb colour(int frame) { return qRgb(0, 255 - frame % 256, 0); }
-    QRgb last() const { return colour(m_frames); }
-
-private:
     void paintEvent(QPaintEvent*) override
     {
-        QPainter(this).fillRect(QRect(QPoint(), size()), colour(m_frame));
+        QPainter(this).fillRect(QRect(QPoint(), size()), colour(std::min(frame, frames - 1)));
     }
-    int m_frames, m_frame = 0;
-    QTimer m_timer;
 };
 
 } // namespace
@@ -142,11 +134,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QElapsedTimer clock;
         clock.start();
-        window.start();
+        window.timer.start(8);
         const QImage still = stillOf(stills(*m_capturer, area), screenNamed("L"));
         QVERIFY(!still.isNull());
         if (settles)
-            QCOMPARE(still.pixel(area.center()), window.last());
+            QCOMPARE(still.pixel(area.center()), Fading::colour(frames - 1));
         else
             QVERIFY2(clock.elapsed() >= SettleWatch::giveUpMs && clock.elapsed() < 1500,
                      qPrintable(QString::number(clock.elapsed())));
