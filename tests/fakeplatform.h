@@ -26,10 +26,11 @@ struct Recorder : Alerts, CaptureSound {
 };
 
 // Identifiers 101, 102 … per screen; stills are dark cyan on the first screen, magenta after.
-// Like a real desktop they come later, from the event loop; refused or failure says no.
+// Like a real desktop they come later, from the event loop, or the status says why not.
 struct Capturer : ScreenCapturer {
-    bool live = true, identifiers = true, refused = false;
-    QString failure, refusalHint;
+    bool live = true, identifiers = true;
+    StillsResult::Status status = StillsResult::Status::Taken;
+    QString error; // given with a status other than Taken
     int grabs = 0;
     QRegion vacated; // as given to the last grab
     std::optional<quint32> displayID(const QScreen* screen) const override
@@ -42,14 +43,10 @@ struct Capturer : ScreenCapturer {
     {
         ++grabs;
         vacated = area;
-        StillsResult result{StillsResult::Status::Taken, {}, {}};
-        if (refused)
-            result = {StillsResult::Status::Refused, {}, refusalHint};
-        else if (!failure.isEmpty())
-            result = {StillsResult::Status::Failed, {}, failure};
+        StillsResult result{status, {}, error};
         for (QScreen* screen : QGuiApplication::screens()) {
             const std::optional<quint32> id = displayID(screen);
-            if (!id || result.status != StillsResult::Status::Taken)
+            if (!id || status != StillsResult::Status::Taken)
                 continue;
             QImage image(nativeSize(screen->size(), screen->devicePixelRatio()),
                          QImage::Format_RGB32);
