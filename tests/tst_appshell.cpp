@@ -27,7 +27,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSystemTrayIcon>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace
@@ -123,12 +122,11 @@ class TestAppShell : public QObject
     {
         m_app->captureScreenshot();
         const auto manager = [this] { return m_app->selectionManager(); };
+        QTest::qWaitFor([&] { return !manager() || !manager()->windows().empty(); });
         QList<QWidget*> views;
-        if (QTest::qWaitFor([&] { return !manager() || !manager()->windows().empty(); }) &&
-            manager()) {
-            for (SelectionWindow* w : manager()->windows())
-                views << w->view();
-        }
+        for (SelectionWindow* w :
+             manager() ? manager()->windows() : std::vector<SelectionWindow*>())
+            views << w->view();
         return views;
     }
 
@@ -225,19 +223,28 @@ private slots:
         QTRY_COMPARE(status(), QString("准备就绪|Vellori截图与红笔|pen"));
     }
 
-    // Re-opening brings back a closed or minimised control window; the folder that the desktop
-    // cannot show is named.
-    void reopenAndFolder()
+    // Re-opening brings back a minimised control window; stored keys are shown as stored, even
+    // where no such key exists; the folder that the desktop cannot show is named.
+    void reopenKeysAndFolder()
     {
         ControlWindow* window = m_app->controlWindow();
         window->showMinimized();
         m_app->applicationShouldHandleReopen();
         QVERIFY(window->isVisible() && !window->isMinimized());
+        m_app->settings().setInteger(0, SettingsKeys::screenshotFunctionKey);
+        m_app->settings().setInteger(13, SettingsKeys::markerFunctionKey);
+        m_app->applyHotKeys();
+        QStringList texts{shortcutBox()};
+        for (const QAction* a : m_app->trayMenu()->actions())
+            texts << (a->isSeparator() ? "—" : a->text());
+        QCOMPARE(texts.join('|'), "框选截图：F0     开关画笔：F13|框选截图    F0|"
+                                  "开关全屏画笔    F13|快捷键与画笔设置|打开截图文件夹|—|退出");
         m_fake.opensFolders = false;
         m_app->openScreenshotFolder();
         const QString root = ScreenshotPaths::screenshotRoot();
         QVERIFY(QFileInfo(root).isDir());
-        QCOMPARE(m_fake.log, (QStringList{"open:" + root, "status:无法打开截图文件夹：" + root}));
+        QCOMPARE(m_fake.log.mid(m_fake.log.size() - 2),
+                 (QStringList{"open:" + root, "status:无法打开截图文件夹：" + root}));
     }
 
     // Qt's own colour picker in Chinese; an alert with room for its title and its reason.
