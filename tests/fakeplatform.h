@@ -25,35 +25,30 @@ struct Recorder : Alerts, CaptureSound {
     QStringList& log;
 };
 
-// Identifiers 101, 102 … per screen; stills are dark cyan on the first screen, magenta after.
-// Like a real desktop they come later, from the event loop; refused or failure says no.
+// Identifiers 101, 102 … per screen, and a plain still for each.
+// Like a real desktop they come later, from the event loop, or the status says why not.
 struct Capturer : ScreenCapturer {
-    bool live = true, identifiers = true, refused = false;
-    QString failure, refusalHint;
+    bool live = true, identifiers = true;
+    StillsResult::Status status = StillsResult::Status::Taken;
+    QString error; // given with a status other than Taken
     int grabs = 0;
-    QRegion vacated; // as given to the last grab
     std::optional<quint32> displayID(const QScreen* screen) const override
     {
         const qsizetype i = QGuiApplication::screens().indexOf(screen);
         return identifiers && i >= 0 ? std::optional<quint32>(101 + i) : std::nullopt;
     }
     bool compositing() const override { return live; }
-    void grabStills(std::function<void(StillsResult)> done, const QRegion& area) override
+    void grabStills(std::function<void(StillsResult)> done, const QRegion&) override
     {
         ++grabs;
-        vacated = area;
-        StillsResult result{StillsResult::Status::Taken, {}, {}};
-        if (refused)
-            result = {StillsResult::Status::Refused, {}, refusalHint};
-        else if (!failure.isEmpty())
-            result = {StillsResult::Status::Failed, {}, failure};
+        StillsResult result{status, {}, error};
         for (QScreen* screen : QGuiApplication::screens()) {
             const std::optional<quint32> id = displayID(screen);
-            if (!id || result.status != StillsResult::Status::Taken)
+            if (!id || status != StillsResult::Status::Taken)
                 continue;
             QImage image(nativeSize(screen->size(), screen->devicePixelRatio()),
                          QImage::Format_RGB32);
-            image.fill(QGuiApplication::screens().indexOf(screen) ? Qt::magenta : Qt::darkCyan);
+            image.fill(Qt::darkCyan);
             image.setDevicePixelRatio(screen->devicePixelRatio());
             result.stills.push_back({screen, *id, image});
         }
