@@ -165,6 +165,14 @@ private slots:
             };
     }
 
+    // A newer message keeps its own time, however little the one before had left.
+    void newerMessageRestartsTheReset()
+    {
+        m_app->statusLine().show("a", 2);
+        m_app->statusLine().show("b", 10);
+        QCOMPARE_GT(m_app->statusLine().resetTimer().remainingTime(), 2000);
+    }
+
     // Destroyed with whatever is still open.
     void cleanup()
     {
