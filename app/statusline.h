@@ -26,7 +26,7 @@ public:
 
     QString text() const { return m_text; }
     bool isIdle() const { return !m_reset.isActive(); }
-    // The pending reset; tests read its interval instead of waiting for it.
+    // The pending reset; tests read it instead of waiting for it.
     const QTimer& resetTimer() const { return m_reset; }
     // Tests shrink seconds to make the real timer fire quickly.
     void setMillisecondsPerSecond(int ms) { m_msPerSecond = ms; }

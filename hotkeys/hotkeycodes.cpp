@@ -12,14 +12,6 @@ constexpr qint64 fallbackNumber = 9;
 
 } // namespace
 
-quint32 fourCharCode(const QString& s)
-{
-    quint32 code = 0;
-    for (const char byte : s.toUtf8())
-        code = code << 8 | quint8(byte);
-    return code;
-}
-
 quint32 functionKeyCode(qint64 number)
 {
     if (number < 1 || number > qint64(functionKeyCodes.size()))

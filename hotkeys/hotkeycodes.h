@@ -1,9 +1,17 @@
 #pragma once
 
-#include <QString>
+#include <QtGlobal>
+
+#include <string_view>
 
 // Packs the UTF-8 bytes of `s` big-endian into 32 bits; only the last four bytes survive.
-quint32 fourCharCode(const QString& s);
+constexpr quint32 fourCharCode(std::string_view s)
+{
+    quint32 code = 0;
+    for (const char byte : s)
+        code = code << 8 | quint8(byte);
+    return code;
+}
 
 // The virtual key code that hot keys are registered with for function key F`number`. Numbers
 // outside 1–12 give F9's code, the default screenshot key.
@@ -21,8 +29,7 @@ struct EventHotKeyID {
 
 namespace HotKeyIDs
 {
-// fourCharCode("VLMK"), spelled out so the ids are constants.
-inline constexpr quint32 signature = quint32('V') << 24 | 'L' << 16 | 'M' << 8 | 'K';
+inline constexpr quint32 signature = fourCharCode("VLMK");
 inline constexpr EventHotKeyID screenshot{signature, 1};
 inline constexpr EventHotKeyID pen{signature, 2};
 } // namespace HotKeyIDs

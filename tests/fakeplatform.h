@@ -1,7 +1,7 @@
 #pragma once
 
 // A fake desktop for tests that drive AppDelegate: what the user would see or hear goes to one
-// log in order, and the hot keys record what the program asks of the system.
+// log in order; hot keys are always granted.
 
 #include "app/platform.h"
 #include "screenshot/capturegeometry.h"
@@ -25,46 +25,30 @@ struct Recorder : Alerts, CaptureSound {
     QStringList& log;
 };
 
-struct Permission : CapturePermission {
-    bool granted = true, requestAnswer = false;
-    int requests = 0;
-    bool preflight() override { return granted; }
-    bool request() override
-    {
-        ++requests;
-        return requestAnswer;
-    }
-};
-
-// Identifiers 101, 102 … per screen; stills are dark cyan on the first screen, magenta after.
-// Like a real desktop they come later, from the event loop; refused or failure says no.
+// Identifiers 101, 102 … per screen, and a plain still for each.
+// Like a real desktop they come later, from the event loop, or the status says why not.
 struct Capturer : ScreenCapturer {
-    bool live = true, identifiers = true, refused = false;
-    QString failure, refusalHint;
+    bool live = true, identifiers = true;
+    StillsResult::Status status = StillsResult::Status::Taken;
+    QString error; // given with a status other than Taken
     int grabs = 0;
-    QRegion vacated; // as given to the last grab
     std::optional<quint32> displayID(const QScreen* screen) const override
     {
         const qsizetype i = QGuiApplication::screens().indexOf(screen);
         return identifiers && i >= 0 ? std::optional<quint32>(101 + i) : std::nullopt;
     }
     bool compositing() const override { return live; }
-    void grabStills(std::function<void(StillsResult)> done, const QRegion& area) override
+    void grabStills(std::function<void(StillsResult)> done, const QRegion&) override
     {
         ++grabs;
-        vacated = area;
-        StillsResult result{StillsResult::Status::Taken, {}, {}};
-        if (refused)
-            result = {StillsResult::Status::Refused, {}, refusalHint};
-        else if (!failure.isEmpty())
-            result = {StillsResult::Status::Failed, {}, failure};
+        StillsResult result{status, {}, error};
         for (QScreen* screen : QGuiApplication::screens()) {
             const std::optional<quint32> id = displayID(screen);
-            if (!id || result.status != StillsResult::Status::Taken)
+            if (!id || status != StillsResult::Status::Taken)
                 continue;
             QImage image(nativeSize(screen->size(), screen->devicePixelRatio()),
                          QImage::Format_RGB32);
-            image.fill(QGuiApplication::screens().indexOf(screen) ? Qt::magenta : Qt::darkCyan);
+            image.fill(Qt::darkCyan);
             image.setDevicePixelRatio(screen->devicePixelRatio());
             result.stills.push_back({screen, *id, image});
         }
@@ -72,19 +56,10 @@ struct Capturer : ScreenCapturer {
     }
 };
 
-// Refuses the codes in refused.
+// Offscreen, the real backend would refuse every key.
 struct HotKeys : HotKeyBackend {
-    QStringList calls;
-    QList<quint32> refused;
-    bool registerHotKey(EventHotKeyID id, quint32 code) override
-    {
-        calls << QStringLiteral("register %1 %2").arg(id.id).arg(code);
-        return id.signature == HotKeyIDs::signature && !refused.contains(code);
-    }
-    void unregisterHotKey(EventHotKeyID id) override
-    {
-        calls << QString("unregister %1").arg(id.id);
-    }
+    bool registerHotKey(EventHotKeyID, quint32) override { return true; }
+    void unregisterHotKey(EventHotKeyID) override {}
 };
 
 // Must outlive the AppDelegate given platform()'s result.
@@ -92,17 +67,15 @@ struct Desktop {
     QStringList log; // what Recorder writes, and "open:<folder>"
     bool opensFolders = true;
     QDateTime now{QDate(2025, 3, 4), QTime(9, 5, 7)};
-    Permission* permission = nullptr;
     Capturer* capturer = nullptr;
-    HotKeys* hotKeys = nullptr;
 
     Platform platform()
     {
         return {.alerts = std::make_unique<Recorder>(log),
-                .permission = std::unique_ptr<Permission>(permission = new Permission),
+                .permission = std::make_unique<GrantedCapturePermission>(),
                 .capturer = std::unique_ptr<Capturer>(capturer = new Capturer),
                 .sound = std::make_unique<Recorder>(log),
-                .hotKeys = std::unique_ptr<HotKeys>(hotKeys = new HotKeys),
+                .hotKeys = std::make_unique<HotKeys>(),
                 .openFolder =
                     [this](const QString& folder) {
                         log << "open:" + folder;

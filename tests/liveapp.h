@@ -147,10 +147,12 @@ public:
         // Until a compositor has faded the windows out: a dead program's window that xcompmgr -f
         // is still fading can keep the next program's windows from ever showing.
         QImage shown = grab();
-        QTest::qWaitFor([&] {
+        const bool settled = QTest::qWaitFor([&] {
             QTest::qWait(50);
             return std::exchange(shown, grab()) == shown;
         });
+        if (!settled)
+            qWarning("the screen was still changing after the programs ended");
     }
 
     QString path(const QString& relative) const { return m_root.filePath(relative); }

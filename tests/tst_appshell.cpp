@@ -1,37 +1,36 @@
-// The program as the user meets it: tray menu, control window, status messages and the pen
-// overlay driven through the delegate.
+// The program as the user meets it, through the delegate on a fake desktop: tray menu, control
+// window, status messages, the pen overlay, the screenshot flow, and hot keys through a fake
+// GlobalShortcuts portal on a private bus.
 
 #include "app/appdelegate.h"
 #include "app/applicationsetup.h"
 #include "app/controlwindow.h"
 #include "app/icons.h"
-#include "desktop/alerts.h"
 #include "fakeplatform.h"
+#include "fakeportal.h"
+#include "hotkeys/nullhotkeybackend.h"
 #include "overlay/drawingview.h"
 #include "overlay/overlaycontentview.h"
 #include "overlay/overlaymanager.h"
 #include "overlay/overlaywindow.h"
+#include "screenshot/screenshotpaths.h"
+#include "screenshot/selectionmanager.h"
+#include "screenshot/selectionview.h"
+#include "screenshot/selectionwindow.h"
 #include "settings/settingswindowcontroller.h"
 #include "testsupport.h"
 
 #include <QColorDialog>
+#include <QComboBox>
 #include <QLabel>
-#include <QLayout>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTest>
-#include <QTimer>
 
 namespace
 {
-
-QImage iconImage(const QIcon& icon)
-{
-    return icon.pixmap(QSize(32, 32)).toImage();
-}
 
 template <typename T> T* startingWith(const QList<T*>& items, const QString& prefix)
 {
@@ -42,13 +41,13 @@ template <typename T> T* startingWith(const QList<T*>& items, const QString& pre
     qFatal("nothing starts with %s", qPrintable(prefix));
 }
 
-// The shortcut label, then the tray menu's titles.
-QString shortcutTexts(const AppDelegate& app)
+// Top-level windows of the type left after deferred deletes.
+template <typename T> int windowsAlive()
 {
-    QStringList texts{app.controlWindow()->shortcutLabel()->text()};
-    for (const QAction* a : app.trayMenu()->actions())
-        texts << (a->isSeparator() ? "—" : a->text());
-    return texts.join('|');
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const QWidgetList all = QApplication::topLevelWidgets();
+    return int(
+        std::count_if(all.begin(), all.end(), [](QWidget* w) { return qobject_cast<T*>(w); }));
 }
 
 // The titles of the toolbar buttons that its pixels show ringed in dark, left of the button.
@@ -64,209 +63,209 @@ QString marked(QWidget* toolbar)
     return titles.join('|');
 }
 
-int overlayWindowsAlive()
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    const QWidgetList all = QApplication::topLevelWidgets();
-    return int(std::count_if(all.begin(), all.end(),
-                             [](QWidget* w) { return qobject_cast<OverlayWindow*>(w); }));
-}
-
-// The pen opens once its stills have come, or failed to: offscreen there are none.
-void toggleAndWait(AppDelegate& app)
-{
-    app.toggleMarker();
-    QVERIFY(QTest::qWaitFor([&] { return !app.overlayManager().isOpening(); }));
-}
-
-// What a user can do to the running program, by name, so test rows can list it.
-void perform(AppDelegate& app, const QString& action)
-{
-    OverlayManager& overlay = app.overlayManager();
-    const QString target = action.section(' ', 1);
-    if (action == "toggle") {
-        app.toggleMarker();
-    } else if (action == "Esc right") {
-        QTest::keyClick(overlay.drawingViews().at(1), Qt::Key_Escape);
-    } else if (action == "right click left") {
-        QTest::mouseClick(overlay.drawingViews().at(0), Qt::RightButton, {}, QPoint(500, 500));
-    } else if (action.startsWith("menu ")) {
-        startingWith(app.trayMenu()->actions(), target)->trigger();
-    } else {
-        QWidget* panel = action.startsWith("toolbar ")
-                             ? overlay.windows().front()->contentView()->toolbar()
-                             : app.controlWindow();
-        QTest::mouseClick(startingWith(panel->findChildren<QPushButton*>(), target),
-                          Qt::LeftButton);
-    }
-    QVERIFY(QTest::qWaitFor([&] { return !overlay.isOpening(); }));
-}
-
 } // namespace
 
 class TestAppShell : public QObject
 {
     Q_OBJECT
 
-    // Hot keys that are granted: offscreen, the real backend refuses them.
-    Fake::Desktop m_desktop;
+    QTemporaryDir m_home;
+    Fake::PrivateBus m_bus;
+    Fake::Desktop m_fake; // its log also gets "status:<message>"
+    std::unique_ptr<Fake::Portal> m_portal;
+    std::unique_ptr<AppDelegate> m_app;
+    const QString m_name = "截图_2025-03-04_09-05-07.png";
+
+    QString dayFolder() const { return ScreenshotPaths::screenshotRoot() + "/2025-03-04"; }
+    QStringList saved() const { return QDir(dayFolder()).entryList(QDir::Files | QDir::Hidden); }
+    QWidget* toolbar()
+    {
+        return m_app->overlayManager().windows().front()->contentView()->toolbar();
+    }
+    // The status as the control window, the tray's tooltip and the tray's icon show it.
+    QString status() const
+    {
+        const auto image = [](const QIcon& icon) { return icon.pixmap(32, 32).toImage(); };
+        const QImage shown = image(m_app->trayIcon()->icon());
+        return QStringList{m_app->controlWindow()->statusLabel()->text(),
+                           m_app->trayIcon()->toolTip(),
+                           shown == image(Icons::checkMark()) ? "✓"
+                           : shown == image(Icons::pen())     ? "pen"
+                                                              : "?"}
+            .join('|');
+    }
+
+    // What a user can do, by name, so test rows can list it. The pen opens once its stills have
+    // come, or failed to.
+    void perform(const QString& action)
+    {
+        OverlayManager& overlay = m_app->overlayManager();
+        const QString target = action.section(' ', 1);
+        if (action == "toggle") {
+            m_app->toggleMarker();
+        } else if (action == "Esc right") {
+            QTest::keyClick(overlay.drawingViews().at(1), Qt::Key_Escape);
+        } else if (action == "right click left") {
+            QTest::mouseClick(overlay.drawingViews().at(0), Qt::RightButton, {}, QPoint(500, 500));
+        } else if (action.startsWith("menu ")) {
+            startingWith(m_app->trayMenu()->actions(), target)->trigger();
+        } else {
+            QWidget* panel = action.startsWith("toolbar ") ? toolbar() : m_app->controlWindow();
+            QTest::mouseClick(startingWith(panel->findChildren<QPushButton*>(), target),
+                              Qt::LeftButton);
+        }
+        QVERIFY(QTest::qWaitFor([&] { return !overlay.isOpening(); }));
+    }
+
+    // Launched anew on a fresh fake desktop, with the given hot-key backend or the fake's.
+    void launch(std::unique_ptr<HotKeyBackend> hotKeys = {})
+    {
+        m_app.reset();
+        m_fake = {};
+        Platform platform = m_fake.platform();
+        if (hotKeys)
+            platform.hotKeys = std::move(hotKeys);
+        m_app = std::make_unique<AppDelegate>(std::move(platform));
+        m_app->applicationDidFinishLaunching();
+    }
+    QString shortcutBox() const { return m_app->controlWindow()->shortcutLabel()->text(); }
+
+    // Starts a request and waits for the selection's views; empty when it ended at once.
+    QList<QWidget*> openSelection()
+    {
+        m_app->captureScreenshot();
+        const auto manager = [this] { return m_app->selectionManager(); };
+        QTest::qWaitFor([&] { return !manager() || !manager()->windows().empty(); });
+        QList<QWidget*> views;
+        for (SelectionWindow* w :
+             manager() ? manager()->windows() : std::vector<SelectionWindow*>())
+            views << w->view();
+        return views;
+    }
 
 private slots:
     void initTestCase()
     {
+        qputenv("HOME", m_home.path().toUtf8());
+        qunsetenv("XDG_CONFIG_HOME");
         QVERIFY(TestSupport::isolateSettings());
-        QCOMPARE(QGuiApplication::screens().size(), 2);
-        // Otherwise every icon check below would pass whatever the tray shows.
-        QVERIFY(iconImage(Icons::pen()) != iconImage(Icons::checkMark()));
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.address.toUtf8());
     }
 
-    void init() { TestSupport::clearSettings(); }
-
-    void cleanup() { QCOMPARE(overlayWindowsAlive(), 0); }
-
-    void controlWindowAndMenu()
+    void init()
     {
-        AppDelegate app(m_desktop.platform());
-        app.applicationDidFinishLaunching();
-        ControlWindow* window = app.controlWindow();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        QCOMPARE(window->windowTitle(), QStringLiteral("Vellori截图与红笔"));
-        QCOMPARE(window->size(), QSize(480, 390));
-        QCOMPARE(window->minimumSize(), window->maximumSize());
-        // Top to bottom: a label's text, or a row's height and its texts left to right.
-        QStringList rows;
-        for (int i = 0; i < window->layout()->count(); ++i) {
-            QWidget* row = window->layout()->itemAt(i)->widget();
-            if (!row)
-                continue; // spacing
-            QWidgetList parts = row->findChildren<QWidget*>();
-            std::sort(parts.begin(), parts.end(), [](auto* a, auto* b) { return a->x() < b->x(); });
-            QStringList texts{parts.isEmpty() ? row->property("text").toString()
-                                              : QString::number(row->height())};
-            for (const QWidget* part : parts)
-                texts << part->property("text").toString();
-            rows << texts.join('|');
-        }
-        QCOMPARE(rows,
-                 (QStringList{"Vellori截图与红笔", "框选截图，或在任意软件上方直接批注。",
-                              "48|框选截图：F9     开关画笔：F8", "44|打开 / 退出红笔|修改画笔",
-                              "40|拖拽框选截图|打开截图文件夹", "已启动",
-                              "画笔内：Q/W/E 三色笔 · Z 橡皮 · C 清屏 · 鼠标右键退出"}));
-        QCOMPARE(app.trayIcon()->contextMenu(), app.trayMenu());
-        QCOMPARE(shortcutTexts(app), "框选截图：F9     开关画笔：F8|框选截图    F9|"
-                                     "开关全屏画笔    F8|快捷键与画笔设置|打开截图文件夹|—|退出");
-        // Shown as stored, even where no such key exists.
-        app.settings().setInteger(0, SettingsKeys::screenshotFunctionKey);
-        app.settings().setInteger(13, SettingsKeys::markerFunctionKey);
-        app.refreshShortcutLabels();
-        QCOMPARE(shortcutTexts(app), "框选截图：F0     开关画笔：F13|框选截图    F0|"
-                                     "开关全屏画笔    F13|快捷键与画笔设置|打开截图文件夹|—|退出");
+        TestSupport::clearSettings();
+        QFile::remove(ScreenshotPaths::screenshotRoot());
+        QDir(ScreenshotPaths::screenshotRoot()).removeRecursively();
+        launch();
+        m_app->statusLine().onMessage =
+            [this, old = m_app->statusLine().onMessage](const QString& message) {
+                old(message);
+                m_fake.log << "status:" + message;
+            };
+    }
 
-        // Closed or minimised, it comes back on re-open.
-        for (const bool minimize : {false, true}) {
-            if (minimize)
-                window->showMinimized();
-            else
-                QVERIFY(window->close());
-            QVERIFY(minimize ? window->isMinimized() : !window->isVisible());
-            app.applicationShouldHandleReopen();
-            QCOMPARE(app.controlWindow(), window);
-            QVERIFY(window->isVisible() && !window->isMinimized());
-        }
+    // A newer message keeps its own time, however little the one before had left.
+    void newerMessageRestartsTheReset()
+    {
+        m_app->statusLine().show("a", 2);
+        m_app->statusLine().show("b", 10);
+        QCOMPARE_GT(m_app->statusLine().resetTimer().remainingTime(), 2000);
+    }
+
+    // Destroyed with whatever is still open.
+    void cleanup()
+    {
+        m_app.reset();
+        m_portal.reset();
+        QCOMPARE(windowsAlive<OverlayWindow>(), 0);
+        QCOMPARE(windowsAlive<SelectionWindow>(), 0);
     }
 
     // Every way in and out of the pen, and what the user then sees.
-    void actions_data()
+    void penActions_data()
     {
         QTest::addColumn<QStringList>("actions");
         QTest::addColumn<QString>("outcome");
         const QString button = QStringLiteral("button 打开 / 退出红笔");
         const QString menu = QStringLiteral("menu 开关全屏画笔");
         QTest::newRow("toggle on") << QStringList{"toggle"} << "open";
-        QTest::newRow("toggle off") << QStringList{"toggle", "toggle"} << "exited";
-        QTest::newRow("button twice") << QStringList{button, button} << "exited";
-        QTest::newRow("menu twice") << QStringList{menu, menu} << "exited";
+        QTest::newRow("button, menu") << QStringList{button, menu} << "exited";
         QTest::newRow("Escape without toolbar") << QStringList{"toggle", "Esc right"} << "exited";
         QTest::newRow("right click") << QStringList{"toggle", "right click left"} << "exited";
         QTest::newRow("toolbar exit") << QStringList{"toggle", "toolbar 右键退出"} << "exited";
         // Settings close the pen without saying so.
         QTest::newRow("toolbar settings") << QStringList{"toggle", "toolbar 设置"} << "settings";
-        QTest::newRow("settings button") << QStringList{button, "button 修改画笔"} << "settings";
-        QTest::newRow("settings menu") << QStringList{menu, "menu 快捷键与画笔设置"} << "settings";
+        QTest::newRow("settings button") << QStringList{menu, "button 修改画笔"} << "settings";
+        QTest::newRow("settings menu")
+            << QStringList{button, "menu 快捷键与画笔设置"} << "settings";
     }
 
-    void actions()
+    void penActions()
     {
         QFETCH(QStringList, actions);
         QFETCH(QString, outcome);
         const QString message = outcome == "exited" ? "已退出画笔" : "画笔已开启";
-        AppDelegate app(m_desktop.platform());
-        app.applicationDidFinishLaunching();
-        QVERIFY(app.controlWindow()->isVisible() && app.trayIcon()->isVisible());
         for (const QString& action : actions)
-            perform(app, action);
-
-        QCOMPARE(app.overlayManager().isShowing(), outcome == "open");
-        QCOMPARE(overlayWindowsAlive(), outcome == "open" ? 2 : 0);
-        QCOMPARE(app.settingsController() && app.settingsController()->window()->isVisible(),
+            perform(action);
+        QCOMPARE(windowsAlive<OverlayWindow>(), outcome == "open" ? 2 : 0);
+        QCOMPARE(m_app->settingsController() && m_app->settingsController()->window()->isVisible(),
                  outcome == "settings");
-        QCOMPARE(app.statusLine().text(), message);
-        QCOMPARE(app.controlWindow()->statusLabel()->text(), message);
-        QCOMPARE(app.trayIcon()->toolTip(), message);
-        QCOMPARE(iconImage(app.trayIcon()->icon()), iconImage(Icons::checkMark()));
+        QCOMPARE(status(), message + '|' + message + "|✓");
     }
 
-    // A letter on either display acts on every canvas; every opening starts afresh with pen 0.
+    // A letter on either display acts on every canvas and the toolbar marks the tool; every
+    // opening starts afresh with pen 0 in the stored colour and width. The messages' reset then
+    // brings back the idle status.
     void canvasCommandsAndFreshOpenings()
     {
-        AppDelegate app(m_desktop.platform());
-        app.statusLine().setMillisecondsPerSecond(1);
-        app.settings().setColor(QColor(10, 120, 200), SettingsKeys::redColor);
-        app.settings().setDouble(7.5, SettingsKeys::lineWidth);
-        app.applicationDidFinishLaunching();
-        toggleAndWait(app);
-        OverlayManager& overlay = app.overlayManager();
-        for (DrawingView* view : overlay.drawingViews())
-            TestSupport::drawStroke(view, {QPointF(30, 30), QPointF(80, 60)});
-        // Each canvas as "colour width mode strokes", then the marked buttons, after a letter on
-        // one of them.
-        const auto after = [&](char key, std::size_t screen) {
-            if (key)
-                QTest::keyClick(overlay.drawingViews().at(screen), key);
-            QStringList states;
-            for (const DrawingView* v : overlay.drawingViews())
+        m_app->statusLine().setMillisecondsPerSecond(1);
+        m_app->settings().setColor(QColor(10, 120, 200), SettingsKeys::redColor);
+        m_app->settings().setDouble(7.5, SettingsKeys::lineWidth);
+        perform("toggle");
+        const auto canvases = [&] {
+            QStringList states; // "colour width tool strokes" per canvas
+            for (const DrawingView* v : m_app->overlayManager().drawingViews())
                 states << QString("%1 %2 %3 %4")
                               .arg(v->currentColor().name(), QString::number(v->currentWidth()),
                                    v->mode() == DrawingMode::pen ? "pen" : "eraser",
                                    QString::number(v->strokes().size()));
-            return states << marked(overlay.windows().front()->contentView()->toolbar());
+            return states.join('|') + '|' + marked(toolbar());
         };
-        QCOMPARE(after('w', 0), QStringList(2, "#007aff 7.5 pen 1") << "● W");
-        QCOMPARE(after('e', 1), QStringList(2, "#34c759 7.5 pen 1") << "● E");
-        QCOMPARE(after('c', 1), QStringList(2, "#34c759 7.5 pen 0") << "● E");
-        for (DrawingView* view : overlay.drawingViews())
-            TestSupport::drawStroke(view, {QPointF(30, 30), QPointF(80, 60)});
-        QCOMPARE(after('z', 1), QStringList(2, "#34c759 7.5 eraser 1") << "橡皮 Z");
-        QCOMPARE(after('q', 0), QStringList(2, "#0a78c8 7.5 pen 1") << "● Q");
-        QCOMPARE(after('z', 0), QStringList(2, "#0a78c8 7.5 eraser 1") << "橡皮 Z");
+        const std::vector<DrawingView*> views = m_app->overlayManager().drawingViews();
+        TestSupport::drawStroke(views.at(0), {QPointF(30, 30), QPointF(80, 60)});
+        for (const auto& [key, view] : {std::pair{'w', 0}, {'z', 1}, {'c', 1}})
+            QTest::keyClick(views.at(view), key);
+        QCOMPARE(canvases(), QString("#007aff 7.5 eraser 0|#007aff 7.5 eraser 0|橡皮 Z"));
+        TestSupport::drawStroke(views[0], {QPointF(30, 30), QPointF(80, 60)});
+        m_app->toggleMarker();
+        perform("toggle");
+        QCOMPARE(canvases(), QString("#0a78c8 7.5 pen 0|#0a78c8 7.5 pen 0|● Q"));
+        QTRY_COMPARE(status(), QString("准备就绪|Vellori截图与红笔|pen"));
+    }
 
-        app.toggleMarker();
-        toggleAndWait(app);
-        QCOMPARE(after(0, 0), QStringList(2, "#0a78c8 7.5 pen 0") << "● Q");
-        const QList<QScreen*> screens = QGuiApplication::screens();
-        const std::vector<OverlayWindow*> windows = overlay.windows();
-        for (std::size_t i = 0; i < windows.size(); ++i) {
-            QVERIFY(windows[i]->isVisible());
-            QCOMPARE(windows[i]->geometry(), screens[qsizetype(i)]->geometry());
-            const QWidget* toolbar = windows[i]->contentView()->toolbar();
-            QCOMPARE(toolbar && toolbar->isVisible(), i == 0);
-            QCOMPARE(overlay.drawingViews().at(i), windows[i]->contentView()->drawingView());
-        }
-
-        // The messages' reset brings back the idle text, tooltip and icon.
-        QTRY_COMPARE(app.controlWindow()->statusLabel()->text(), QStringLiteral("准备就绪"));
-        QCOMPARE(app.trayIcon()->toolTip(), QStringLiteral("Vellori截图与红笔"));
-        QCOMPARE(iconImage(app.trayIcon()->icon()), iconImage(Icons::pen()));
+    // Re-opening brings back a minimised control window; stored keys are shown as stored, even
+    // where no such key exists; the folder that the desktop cannot show is named.
+    void reopenKeysAndFolder()
+    {
+        ControlWindow* window = m_app->controlWindow();
+        window->showMinimized();
+        m_app->applicationShouldHandleReopen();
+        QVERIFY(window->isVisible() && !window->isMinimized());
+        m_app->settings().setInteger(0, SettingsKeys::screenshotFunctionKey);
+        m_app->settings().setInteger(13, SettingsKeys::markerFunctionKey);
+        m_app->applyHotKeys();
+        QStringList texts{shortcutBox()};
+        for (const QAction* a : m_app->trayMenu()->actions())
+            texts << (a->isSeparator() ? "—" : a->text());
+        QCOMPARE(texts.join('|'), "框选截图：F0     开关画笔：F13|框选截图    F0|"
+                                  "开关全屏画笔    F13|快捷键与画笔设置|打开截图文件夹|—|退出");
+        m_fake.opensFolders = false;
+        m_app->openScreenshotFolder();
+        const QString root = ScreenshotPaths::screenshotRoot();
+        QVERIFY(QFileInfo(root).isDir());
+        QCOMPARE(m_fake.log.mid(m_fake.log.size() - 2),
+                 (QStringList{"open:" + root, "status:无法打开截图文件夹：" + root}));
     }
 
     // Qt's own colour picker in Chinese; an alert with room for its title and its reason.
@@ -274,31 +273,191 @@ private slots:
     {
         setUpApplication();
         QCOMPARE(QColorDialog().windowTitle(), QString("选择颜色"));
-        QWidget window;
-        window.show();
-        const Alert alert{"设置无法保存",
-                          "无法写入设置文件“/home/用户/.config/Vellori/vellori.conf”，"
-                          "磁盘可能已满。"};
-        MessageBoxAlerts().showSheet(&window, alert);
-        auto* box = window.findChild<QMessageBox*>();
+        MessageBoxAlerts().showSheet(m_app->controlWindow(),
+                                     {"设置无法保存", "无法写入设置文件“/home/用户/.config/Vellori/"
+                                                      "vellori.conf”，磁盘可能已满。"});
+        auto* box = m_app->controlWindow()->findChild<QMessageBox*>();
         QVERIFY(box && QTest::qWaitForWindowExposed(box));
-        QCOMPARE(box->icon(), QMessageBox::Warning);
-        QCOMPARE(box->text(), alert.messageText);
-        QCOMPARE(box->informativeText(), alert.informativeText);
         QCOMPARE_GE(box->width(), 420);
     }
 
-    void quitClosesTheOverlayFirst()
+    // The name is chosen at the request; a second one in the same second gets a name of its own.
+    void savesTheSelectedRegion()
     {
-        AppDelegate app(m_desktop.platform());
-        app.applicationDidFinishLaunching();
-        toggleAndWait(app);
-        QCOMPARE(overlayWindowsAlive(), 2);
-        QTimer::singleShot(0, &app, &AppDelegate::quit);
-        QTimer::singleShot(5000, &app, [] { QCoreApplication::exit(1); });
-        QCOMPARE(QCoreApplication::exec(), 0);
-        QVERIFY(!app.overlayManager().isShowing());
-        QCOMPARE(overlayWindowsAlive(), 0);
+        QList<QWidget*> views = openSelection();
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::CrossCursor);
+        m_fake.now = m_fake.now.addSecs(5);
+        TestSupport::drawStroke(views.value(1), {QPoint(10, 20), QPoint(310, 220)});
+        QTRY_COMPARE(saved(), QStringList{m_name});
+        QCOMPARE(m_fake.log,
+                 (QStringList{"status:请拖拽选择截图区域", "status:已保存 " + m_name, "sound"}));
+        QVERIFY(!QGuiApplication::overrideCursor());
+
+        m_fake.now = m_fake.now.addSecs(-5);
+        views = openSelection();
+        QCOMPARE(m_fake.capturer->grabs, 2);
+        TestSupport::drawStroke(views.value(0), {QPoint(100, 100), QPoint(140, 130)});
+        QTRY_COMPARE(saved(), (QStringList{m_name, "截图_2025-03-04_09-05-07_02.png"}));
+        QCOMPARE(QImage(dayFolder() + "/截图_2025-03-04_09-05-07_02.png").size(), QSize(40, 30));
+    }
+
+    // Cancelled, refused or failed: one message says so, and nothing is left behind.
+    void endsWithoutAFile_data()
+    {
+        QTest::addColumn<QString>("last");
+        QTest::newRow("right click") << "status:已取消截图";
+        QTest::newRow("no display identifiers") << "status:已取消截图";
+        QTest::newRow("refused") << "alert:需要重新确认屏幕录制权限|请在桌面设置中允许截图。";
+        QTest::newRow("stills failed") << "alert:截图失败|无法读取屏幕内容。";
+        QTest::newRow("no day folder") << "alert:截图失败|无法创建文件夹";
+        QTest::newRow("folder gone") << "alert:截图失败|无法写入“" + m_name + "”";
+    }
+
+    void endsWithoutAFile()
+    {
+        QFETCH(QString, last);
+        const QString how = QTest::currentDataTag();
+        using Status = StillsResult::Status;
+        m_fake.capturer->status = how == "refused"         ? Status::Refused
+                                  : how == "stills failed" ? Status::Failed
+                                                           : Status::Taken;
+        m_fake.capturer->error = last.section('|', 1);
+        m_fake.capturer->identifiers = how != "no display identifiers";
+        QFile blocker(ScreenshotPaths::screenshotRoot()); // a file where the folder should be
+        QVERIFY(how != "no day folder" ||
+                (QDir().mkpath(m_home.filePath("Desktop")) && blocker.open(QIODevice::WriteOnly)));
+        const QList<QWidget*> views = openSelection();
+        if (how == "right click")
+            QTest::mouseClick(views.value(1), Qt::RightButton);
+        if (how == "folder gone") {
+            QVERIFY(QDir(dayFolder()).removeRecursively());
+            TestSupport::drawStroke(views.value(0), {QPoint(10, 10), QPoint(60, 60)});
+        }
+        QTRY_VERIFY(!m_app->isTakingScreenshot());
+        QVERIFY2(m_fake.log.last().startsWith(last), qPrintable(m_fake.log.join('\n')));
+        QCOMPARE(m_fake.log.filter("alert:").size(), int(last.startsWith("alert:")));
+        QVERIFY(saved().isEmpty() && !QGuiApplication::overrideCursor());
+        QCOMPARE(windowsAlive<SelectionWindow>(), 0);
+    }
+
+    // Over the pen its toolbar and the control window leave the stills, and the toolbar comes back
+    // under the selection; a second request is ignored. Whichever of our
+    // full-screen layers stays open takes the keyboard back.
+    void selectionAndPenHandOver()
+    {
+        perform("toggle");
+        QWidget* pen = QWidget::keyboardGrabber();
+        m_app->captureScreenshot();
+        QVERIFY(!toolbar()->isVisible() && !m_app->controlWindow()->isVisible());
+        QList<QWidget*> views = openSelection();
+        QCOMPARE(m_fake.capturer->grabs, 1);
+        QVERIFY(toolbar()->isVisible());
+        QCOMPARE(QWidget::keyboardGrabber(), views.last());
+        QTest::keyClick(views[0], Qt::Key_Escape);
+        QCOMPARE(QWidget::keyboardGrabber(), pen);
+
+        m_app->toggleMarker();
+        views = openSelection();
+        perform("toggle");
+        pen = QWidget::keyboardGrabber();
+        QVERIFY(pen && !views.contains(pen));
+        QTest::keyClick(pen, Qt::Key_Escape);
+        QCOMPARE(QWidget::keyboardGrabber(), views.last());
+    }
+
+    // Without blending the pen waits for its stills; toggled off before they come, it never opens.
+    void penWaitsForItsStills()
+    {
+        m_fake.capturer->live = false;
+        for (int i = 0; i < 3; ++i)
+            m_app->toggleMarker();
+        QVERIFY(!m_app->overlayManager().isShowing());
+        QTRY_COMPARE(windowsAlive<OverlayWindow>(), 2);
+    }
+
+    // Bound as stored, each key runs its own action, a save binds anew and the end lets go.
+    void bindRunSaveAndEnd()
+    {
+        TestSupport::storeRaw("screenshotFunctionKey", 1);
+        TestSupport::storeRaw("markerFunctionKey", 12);
+        m_portal = std::make_unique<Fake::Portal>(m_bus.address);
+        launch(std::make_unique<PortalHotKeyBackend>(QDBusConnection::sessionBus()));
+        QTRY_COMPARE(m_portal->log.size(), 2);
+        m_portal->activate("pen");
+        QTRY_VERIFY(m_app->overlayManager().isShowing());
+        m_app->showSettings();
+        m_app->settingsController()->markerPopup()->setCurrentText("F5");
+        m_app->settingsController()->saveSettings();
+        QTRY_COMPARE(shortcutBox(), QString("框选截图：F1     开关画笔：F5"));
+        QCOMPARE(m_app->statusLine().text(), QString("设置已保存"));
+        m_portal->activate("screenshot");
+        QTRY_VERIFY(m_app->selectionManager());
+        m_app->applicationWillTerminate();
+        const QString bind = "BindShortcuts screenshot 框选截图 F1; pen 开关全屏画笔 ";
+        QTRY_COMPARE(m_portal->log, (QStringList{"CreateSession", bind + "F12", "Close",
+                                                 "CreateSession", bind + "F5", "Close"}));
+    }
+
+    // The desktop's choice wins wherever the keys are shown. A key it assigned none, or a
+    // desktop that gives none, is reported after the caller's own message, and again when asked
+    // again.
+    void keysAsTheDesktopAnswers_data()
+    {
+        // The control window's first line, the menu's, the settings window's notes beside the keys.
+        QTest::addColumn<QString>("shown");
+        const QString key = "CTRL+ALT+s";
+        for (const char* how : {"bind", "list", "change"})
+            QTest::newRow(how) << "框选截图：" + key + "     开关画笔：F8|框选截图    " + key +
+                                      "|开关全屏画笔    F8|桌面设定：" + key;
+        QTest::newRow("none assigned")
+            << "框选截图：未设置     开关画笔：F8|框选截图|开关全屏画笔    F8|桌面未分配按键";
+        for (const char* how :
+             {"bind refused", "session refused", "no portal", "portal gone", "no backend"})
+            QTest::newRow(how) << "此桌面不向程序提供全局快捷键|框选截图|开关全屏画笔|guidance";
+    }
+
+    void keysAsTheDesktopAnswers()
+    {
+        QFETCH(QString, shown);
+        const QString how = QTest::currentDataTag();
+        m_portal = std::make_unique<Fake::Portal>(m_bus.address);
+        m_portal->bindAnswer = how == "bind refused";
+        m_portal->sessionAnswer = how == "session refused";
+        m_portal->listOnlyOnRequest = how == "list";
+        if (how != "change")
+            m_portal->assign["screenshot"] = how == "none assigned" ? "" : "CTRL+ALT+s";
+        if (how == "no portal")
+            m_portal.reset();
+        if (how == "no backend")
+            launch(std::make_unique<NullHotKeyBackend>());
+        else
+            launch(std::make_unique<PortalHotKeyBackend>(QDBusConnection::sessionBus()));
+        QCOMPARE(m_app->statusLine().text(), QString("已启动"));
+        if (how == "change" || how == "portal gone") {
+            QTRY_COMPARE(m_portal->log.size(), 2); // bound
+            if (how == "change")
+                m_portal->changeTriggers({{"screenshot", "CTRL+ALT+s"}});
+            else
+                m_portal->vanish();
+        }
+        const QList<QAction*> menu = m_app->trayMenu()->actions();
+        m_app->showSettings();
+        const SettingsWindowController& form = *m_app->settingsController();
+        const auto notes = [&] {
+            QString seen = form.keyGuidance()->isVisible() ? "guidance" : "";
+            for (const QLabel* note : {form.screenshotDesktopKey(), form.markerDesktopKey()})
+                seen += note->isVisible() ? note->text() : "";
+            return seen;
+        };
+        QTRY_COMPARE(QStringList({shortcutBox().section('\n', 0, 0), menu[0]->text(),
+                                  menu[1]->text(), notes()})
+                         .join('|'),
+                     shown);
+        const QString refused = "有快捷键被其他程序占用";
+        QTRY_COMPARE(m_app->statusLine().text(), shown.contains("CTRL") ? "已启动" : refused);
+        m_app->applyHotKeys();
+        m_app->updateStatus("设置已保存", 2);
+        QTRY_COMPARE(m_app->statusLine().text(), shown.contains("CTRL") ? "设置已保存" : refused);
     }
 };
 

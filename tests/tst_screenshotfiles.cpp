@@ -1,7 +1,13 @@
+// The screenshot's way to disk: the still cut from the portal's image of the desktop, the region
+// cut from the still, the PNG and the file it goes into.
+
 #include "screenshot/capturegeometry.h"
+#include "screenshot/desktopstill.h"
+#include "screenshot/pngencoder.h"
 #include "screenshot/screenshotpaths.h"
 
 #include <QDir>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,10 +19,13 @@ using namespace ScreenshotPaths;
 namespace
 {
 
-QByteArray contents(const QString& path)
+// Random pixels, opaque unless translucent.
+QImage noise(int width, int height, bool translucent)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QImage image(width, height, QImage::Format_ARGB32);
+    QRandomGenerator(width * 7919 + height)
+        .fillRange(reinterpret_cast<quint32*>(image.bits()), image.sizeInBytes() / 4);
+    return translucent ? image : image.convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace
@@ -26,41 +35,8 @@ class TestScreenshotFiles : public QObject
     Q_OBJECT
 
 private slots:
-    // The last second of a day and the first of the next.
-    void names()
-    {
-        const QDateTime last(QDate(2025, 3, 4), QTime(23, 59, 59)), next = last.addSecs(1);
-        QCOMPARE(dayName(last), "2025-03-04");
-        QCOMPARE(fileStem(last), "截图_2025-03-04_23-59-59");
-        QCOMPARE(dayName(next), "2025-03-05");
-        QCOMPARE(fileStem(next), "截图_2025-03-05_00-00-00");
-    }
-
-    void uniqueName_data()
-    {
-        QTest::addColumn<QStringList>("taken"); // a trailing '/' makes a folder
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("first gap") << QStringList{"s.png", "s_03.png"} << "s_02.png";
-        QTest::newRow("folder counts") << QStringList{"s.png/"} << "s_02.png";
-        QStringList upTo99{"s.png"};
-        for (int i = 2; i <= 99; ++i)
-            upTo99 << QStringLiteral("s_%1.png").arg(i, 2, 10, QChar('0'));
-        QTest::newRow("past 99") << upTo99 << "s_100.png";
-    }
-
-    void uniqueName()
-    {
-        QFETCH(QStringList, taken);
-        QFETCH(QString, expected);
-        QTemporaryDir dir;
-        for (const QString& name : taken) {
-            QFile f(dir.filePath(name));
-            QVERIFY(name.endsWith('/') ? QDir().mkdir(f.fileName()) : f.open(QIODevice::WriteOnly));
-        }
-        QCOMPARE(uniquePNG(dir.path(), "s"), dir.filePath(expected));
-    }
-
-    // The user's umask decides who may read a screenshot.
+    // A second request chose the same name before the first file existed; the user's umask
+    // decides who may read a screenshot.
     void sameNameKeepsBothFiles_data()
     {
         QTest::addColumn<QString>("name");
@@ -81,54 +57,126 @@ private slots:
         QFETCH(QString, next);
         QFETCH(int, umask);
         QTemporaryDir dir;
-        const QString target = dir.filePath(name), second = dir.filePath(next);
         const mode_t previous = ::umask(mode_t(umask));
         const auto restore = qScopeGuard([previous] { ::umask(previous); });
         QString error;
-        QCOMPARE(writeNewFile(target, "first", error), target);
-        // A second request chose the same name before the first file existed.
-        QCOMPARE(writeNewFile(target, "second", error), second);
-        QCOMPARE(contents(target), QByteArray("first"));
-        QCOMPARE(contents(second), QByteArray("second"));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
-        for (const QString& path : {target, second}) {
+        QCOMPARE(writeNewFile(dir.filePath(name), "first", error), dir.filePath(name));
+        QCOMPARE(writeNewFile(dir.filePath(name), "second", error), dir.filePath(next));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({name, next}));
+        for (const QString& file : {name, next}) {
+            QFile f(dir.filePath(file));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), QByteArray(file == name ? "first" : "second"));
             struct stat info {
             };
-            QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+            ::stat(QFile::encodeName(f.fileName()).constData(), &info);
             QTEST(int(info.st_mode & 07777), "mode");
         }
-    }
-
-    void missingFolderLeavesNothing()
-    {
-        // A missing folder is refused even for root, who ignores permissions.
-        QTemporaryDir dir;
-        const QString missing = dir.filePath("gone/截图.png");
-        QString error;
-        QVERIFY(writeNewFile(missing, "data", error).isEmpty());
-        QVERIFY(error.contains("截图.png"));
-        QVERIFY(!QFileInfo::exists(missing));
     }
 
     void cropStillCutsNativePixels()
     {
         QImage still(40, 20, QImage::Format_RGB32);
-        for (int y = 0; y < still.height(); ++y)
-            for (int x = 0; x < still.width(); ++x)
-                still.setPixel(x, y, qRgb(x, y, 7));
+        for (int i = 0; i < 40 * 20; ++i)
+            still.setPixel(i % 40, i / 40, qRgb(i % 40, i / 40, 7));
         still.setDevicePixelRatio(2);
         // Points (3,2) 5x4 at ratio 2: pixels (6,4) 10x8.
         const QImage region = cropStill(still, QRectF(3, 2, 5, 4));
-        QCOMPARE(region.size(), QSize(10, 8));
         QCOMPARE(region.devicePixelRatio(), 2.0);
+        QCOMPARE(region, still.copy(6, 4, 10, 8));
         // Fractions of a pixel are cut off, but a region is never empty.
         QCOMPARE(cropStill(still, QRectF(0, 0, 5.3, 0.2)).size(), QSize(10, 1));
-        QCOMPARE(region.pixel(0, 0), qRgb(6, 4, 7));
-        QCOMPARE(region.pixel(9, 7), qRgb(15, 11, 7));
         // Past the still's right edge: transparent.
         const QImage past = cropStill(still, QRectF(18, 0, 4, 4));
-        QCOMPARE(past.pixel(3, 0), qRgb(39, 0, 7));
-        QCOMPARE(qAlpha(past.pixel(4, 0)), 0);
+        QVERIFY(past.pixel(3, 0) == qRgb(39, 0, 7) && qAlpha(past.pixel(4, 0)) == 0);
+    }
+
+    // Each screen's still cut out of one image of the whole desktop, as the screenshot portal
+    // hands it over.
+    void sources_data()
+    {
+        QTest::addColumn<QList<QRect>>("logical");
+        QTest::addColumn<QList<qreal>>("ratios");
+        QTest::addColumn<QSize>("image");
+        QTest::addColumn<QList<QRect>>("sources");
+        QTest::addColumn<QList<QSize>>("natives");
+        const QRect left(0, 0, 1280, 720), right(1280, 0, 640, 360);
+        // The image comes at the highest scale: the scale-1 output's pixels are doubled in it.
+        QTest::newRow("scales 1 and 2")
+            << QList{left, right} << QList<qreal>{1, 2} << QSize(3840, 1440)
+            << QList{QRect(0, 0, 2560, 1440), QRect(2560, 0, 1280, 720)}
+            << QList{QSize(1280, 720), QSize(1280, 720)};
+        QTest::newRow("above and left of the origin")
+            << QList{QRect(-640, -360, 640, 360), left} << QList<qreal>{2, 1} << QSize(3840, 2160)
+            << QList{QRect(0, 0, 1280, 720), QRect(1280, 720, 2560, 1440)}
+            << QList{QSize(1280, 720), QSize(1280, 720)};
+        QTest::newRow("fractional scale")
+            << QList{QRect(0, 0, 1000, 500)} << QList<qreal>{1.5} << QSize(1500, 750)
+            << QList{QRect(0, 0, 1500, 750)} << QList{QSize(1500, 750)};
+        QTest::newRow("image of another layout")
+            << QList{left, right} << QList<qreal>{1, 2} << QSize(3840, 1000) << QList<QRect>{}
+            << QList<QSize>{};
+    }
+
+    void sources()
+    {
+        QFETCH(QList<QRect>, logical);
+        QFETCH(QList<qreal>, ratios);
+        QFETCH(QSize, image);
+        std::vector<OutputPlacement> outputs;
+        for (qsizetype i = 0; i < logical.size(); ++i)
+            outputs.push_back({logical[i], ratios[i]});
+        QList<QRect> sources;
+        QList<QSize> natives;
+        for (const StillSource& s : stillSources(outputs, image)) {
+            sources << s.source;
+            natives << s.native;
+        }
+        QTEST(sources, "sources");
+        QTEST(natives, "natives");
+    }
+
+    // Folders that exist, as the portal's do: scratch, a folder below it, and the user's pictures.
+    void scratchFiles_data()
+    {
+        QTest::addColumn<bool>("ours"); // the row's name is the path
+        QTest::newRow("scratch/out.png") << true;
+        QTest::newRow("scratch/shots/out.png") << false;
+        QTest::newRow("Pictures/out.png") << false;
+    }
+
+    void scratchFiles()
+    {
+        QTemporaryDir root;
+        QVERIFY(QDir(root.path()).mkpath("scratch/shots") && QDir(root.path()).mkpath("Pictures"));
+        QTEST(isScratchFile(root.filePath(QTest::currentDataTag()), {root.filePath("scratch")}),
+              "ours");
+    }
+
+    // Through Qt's own PNG reader.
+    void roundTrip_data()
+    {
+        QTest::addColumn<QImage>("image");
+        QTest::addColumn<bool>("alpha");
+        // Over 1 MiB of rows makes several bands, which must join into one zlib stream.
+        QTest::newRow("noise, odd width, bands") << noise(1201, 1000, false) << false;
+        QTest::newRow("translucent noise, odd width, bands") << noise(701, 800, true) << true;
+        QTest::newRow("premultiplied")
+            << noise(301, 99, true).convertToFormat(QImage::Format_ARGB32_Premultiplied) << true;
+        QImage oneClear = noise(8, 8, false).convertToFormat(QImage::Format_ARGB32);
+        oneClear.setPixel(7, 7, 0);
+        QTest::newRow("one transparent pixel") << oneClear << true;
+    }
+
+    void roundTrip()
+    {
+        QFETCH(QImage, image);
+        QFETCH(bool, alpha);
+        QImage decoded;
+        QVERIFY(decoded.loadFromData(encodePng(image), "PNG"));
+        QCOMPARE(decoded.hasAlphaChannel(), alpha);
+        const QImage::Format format = alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+        QCOMPARE(decoded.convertToFormat(format), image.convertToFormat(format));
     }
 };
 

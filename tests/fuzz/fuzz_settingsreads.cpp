@@ -15,18 +15,6 @@
 namespace
 {
 
-// Qt warns about every odd value it meets; at thousands of inputs a second that is only noise.
-void quiet(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
-    if (type == QtFatalMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-}
-
-void removeConfigHome()
-{
-    QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).removeRecursively();
-}
-
 // Present keys read the same whatever the fallback; absent or unusable ones give the fallback.
 template <typename T> void checkFallbacks(const T& first, const T& a, const T& second, const T& b)
 {
@@ -50,15 +38,18 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     QByteArray home = QDir::tempPath().toLocal8Bit() + "/vellori-fuzz-XXXXXX";
     FUZZ_CHECK(mkdtemp(home.data()));
     qputenv("XDG_CONFIG_HOME", home);
-    std::atexit(removeConfigHome);
+    std::atexit([] { QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).removeRecursively(); });
     QDir(QString::fromLocal8Bit(home)).mkpath(QStringLiteral("Vellori"));
     FUZZ_CHECK(TestSupport::settingsFile().startsWith(QString::fromLocal8Bit(home)));
-
     // Stored variants may hold images or fonts; those need the application the program has.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     new QGuiApplication(*argc, *argv);
-    qInstallMessageHandler(quiet);
+    // Qt warns about every odd value it meets; at thousands of inputs a second that is noise.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtFatalMsg)
+            std::fprintf(stderr, "%s\n", qPrintable(message));
+    });
     return 0;
 }
 
@@ -66,38 +57,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     QFile file(TestSupport::settingsFile());
     FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    FUZZ_CHECK(file.write(reinterpret_cast<const char*>(data), qint64(size)) == qint64(size));
+    FUZZ_CHECK(file.write(fuzzBytes(data, size)) == qint64(size));
     file.close();
 
+    using namespace SettingsKeys;
     const SettingsStore store;
     const QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori");
-    for (const QString& key :
-         {SettingsKeys::markerFunctionKey, SettingsKeys::screenshotFunctionKey}) {
-        const qint64 first = store.value(key, 8);
-        // Any stored value reads as a number (0 when it is none); only absence gives the fallback.
-        if (raw.value(key).isValid())
-            FUZZ_CHECK(store.value(key, 9) == first);
-        else
-            FUZZ_CHECK(first == 8);
-    }
-
-    for (const QString& key : {SettingsKeys::redKey, SettingsKeys::blueKey, SettingsKeys::greenKey,
-                               SettingsKeys::eraserKey, SettingsKeys::clearKey}) {
-        const QString a = QStringLiteral("q"), b = QStringLiteral("w");
-        checkFallbacks(store.string(key, a), a, store.string(key, b), b);
-    }
-
-    for (const QString& key :
-         {SettingsKeys::redColor, SettingsKeys::blueColor, SettingsKeys::greenColor}) {
+    // Any stored value reads as a number (0 when it is none); only absence gives the fallback.
+    for (const QString& key : {markerFunctionKey, screenshotFunctionKey})
+        FUZZ_CHECK(store.value(key, 8) == (raw.value(key).isValid() ? store.value(key, 9) : 8));
+    for (const QString& key : {redKey, blueKey, greenKey, eraserKey, clearKey})
+        checkFallbacks(store.string(key, "q"), QString("q"), store.string(key, "w"), QString("w"));
+    for (const QString& key : {redColor, blueColor, greenColor}) {
         const QColor first = store.color(key, SettingsDefaults::systemRed);
         FUZZ_CHECK(first.isValid());
         checkFallbacks(first, SettingsDefaults::systemRed,
                        store.color(key, SettingsDefaults::systemBlue),
                        SettingsDefaults::systemBlue);
     }
-
-    const double width = store.positiveDouble(SettingsKeys::lineWidth, 4.0);
+    const double width = store.positiveDouble(lineWidth, 4.0);
     FUZZ_CHECK(std::isfinite(width) && width > 0.0);
-    checkFallbacks(width, 4.0, store.positiveDouble(SettingsKeys::lineWidth, 5.0), 5.0);
+    checkFallbacks(width, 4.0, store.positiveDouble(lineWidth, 5.0), 5.0);
     return 0;
 }
