@@ -1,6 +1,6 @@
-// The built program in a Wayland session, driven only from outside: its command line, wtype, a
-// virtual pointer, the desktop's permission store, and judged by sway's window tree, grim, the
-// clipboard and the files it writes. The desktop behind it is a window of this test per output.
+// The built program in a Wayland session, driven only from outside: its command line, wtype and
+// a virtual pointer, and judged by sway's window tree, the accessibility bus and the files it
+// writes.
 
 #define VELLORI_BINARY qEnvironmentVariable("VELLORI_PROGRAM")
 #include "liveapp.h"
@@ -14,33 +14,6 @@ using namespace WaylandSupport;
 
 namespace
 {
-
-// Smooth, so a scale-1 output survives grim's doubling in the portal's image nearly unchanged,
-// with sharp checker edges every 16 device pixels, so an offset or a wrong scale shows.
-class Pattern : public QWidget
-{
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        const qreal ratio = devicePixelRatioF();
-        QImage image((QSizeF(size()) * ratio).toSize(), QImage::Format_RGB32);
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                image.setPixel(x, y,
-                               qRgb(40 + x * 160 / image.width(), 40 + y * 160 / image.height(),
-                                    (x / 16 + y / 16) % 2 ? 160 : 100));
-        image.setDevicePixelRatio(ratio);
-        QPainter(this).drawImage(0, 0, image);
-    }
-};
-
-const QRgb kRed = qRgb(255, 59, 48), kBlue = qRgb(0, 122, 255), kGreen = qRgb(52, 199, 89);
-
-// In grim's whole-desktop image, at scale 2.
-QRect pixels(const QRect& logical)
-{
-    return {logical.topLeft() * 2, logical.size() * 2};
-}
 
 // Tells a program on a bus of its own where the desktop's accessibility bus is.
 class AccessibilityBusAddress : public QObject
@@ -58,8 +31,6 @@ class TestWayland : public QObject
 {
     Q_OBJECT
 
-    std::vector<std::unique_ptr<Pattern>> m_desktop;
-    QImage m_before;
     AccessibilityBusAddress m_accessibility;
 
     // Started the way a user's session starts it: no platform chosen, on GNOME, where Qt left
@@ -75,31 +46,11 @@ class TestWayland : public QObject
                    : nullptr;
     }
 
-    // Shown, not only placed: sway lists a window as fullscreen before the program has drawn it
-    // there, and sends input to where it was until then. Both outputs show something else.
-    bool dimmed()
-    {
-        const QImage now = grim();
-        return !differs(m_before, now, pixels({10, 10, 1, 1}), 24).isEmpty() &&
-               !differs(m_before, now, pixels({1290, 10, 1, 1}), 24).isEmpty();
-    }
-
 private slots:
     void initTestCase()
     {
         QVERIFY2(pointer().isValid(), "needs the Wayland desktop of the test command");
         QVERIFY(pointer().moveTo(kRest));
-        for (const QString output : {"HEADLESS-1", "HEADLESS-2"}) {
-            m_desktop.push_back(std::make_unique<Pattern>());
-            m_desktop.back()->show();
-            // The newest window has the focus; sway ignores where a client asks to be.
-            QTRY_COMPARE(windowsOf(QCoreApplication::applicationPid()).size(),
-                         qsizetype(m_desktop.size()));
-            QVERIFY(run("swaymsg", {"move container to output " + output}));
-        }
-        // Once drawn: the same twice.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (m_before = grim()).size() == QSize(3840, 1440) && m_before == grim(), 15000);
     }
 
     // This desktop's portal offers no global keys: the control window says so, as a screen
@@ -114,82 +65,36 @@ private slots:
         QVERIFY(accessibleNames(app->processId()).filter(QRegularExpression("F[89]")).isEmpty());
         QCOMPARE(sandbox.command({"--pen"}, desktopEnvironment()), 0);
         QTRY_COMPARE(covers(app->processId()), (QList<QRect>{kOne, kTwo}));
-        // The desktop everywhere but at the toolbar, at the top middle of the first output.
-        QImage open;
-        QRect toolbar;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (toolbar = differs(m_before, open = grim(), pixels(kOne), 24)).isValid() &&
-                toolbar.bottom() < 200 && qAbs(toolbar.center().x() - 1280) <= 2,
-            15000);
-        QCOMPARE(differs(m_before, open, pixels(kTwo & kAll)), QRect());
-        // Drawn again until the second output's window takes input: the same red line.
-        QTRY_VERIFY(drag({{1350, 100}, {1450, 100}, {1550, 100}}) &&
-                    grim().pixel(2900, 200) == kRed);
-        QVERIFY(QRect(2680, 180, 440, 40).contains(differs(open, grim(), pixels(kTwo & kAll))));
-        QCOMPARE(differs(open, grim(), pixels(kOne)), QRect());
-        for (const auto& [key, y, colour] :
-             {std::tuple{"w", 400, kBlue}, {"e", 450, kGreen}, {"q", 500, kRed}}) {
-            QVERIFY(keys({key}) && drag({{200, y}, {400, y}}));
-            QTRY_COMPARE(grim().pixel(600, y * 2), colour);
-        }
-        QVERIFY(keys({"z"}) && drag({{200, 390}, {200, 410}}));
-        QTRY_COMPARE(grim().pixel(600, 800), open.pixel(600, 800));
-        QCOMPARE(grim().pixel(600, 900), kGreen);
-        QVERIFY(keys({"q", "c"}));
-        QTRY_COMPARE(differs(open, grim(), pixels(kAll)), QRect());
         QVERIFY(keys({"Escape"}));
         QTRY_COMPARE(covers(app->processId()), QList<QRect>());
-        QTRY_COMPARE(differs(m_before, grim(), pixels(kAll)), QRect());
     }
 
-    // Each output at its own density, equal to what grim reads there and on the clipboard;
-    // Escape and the right click write nothing. The portal's image holds a scale-1 output
-    // smoothly doubled, so its pixels come back only near the original.
-    void screenshot_data()
+    // The selection covers each output with a window of its own; Escape and a right click close
+    // it and write nothing.
+    void screenshotCancelled_data()
     {
-        QTest::addColumn<QString>("cancel");
-        QTest::addColumn<QRect>("area");
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("scale 2") << QString() << QRect(1400, 100, 100, 50) << QSize(200, 100);
-        QTest::newRow("scale 1") << QString() << QRect(50, 600, 200, 80) << QSize(200, 80);
-        QTest::newRow("Escape") << "Escape" << QRect() << QSize();
-        QTest::newRow("right click") << "right" << QRect() << QSize();
+        QTest::addColumn<bool>("rightClick");
+        QTest::newRow("Escape") << false;
+        QTest::newRow("right click") << true;
     }
 
-    void screenshot()
+    void screenshotCancelled()
     {
-        QFETCH(QString, cancel);
-        QFETCH(QRect, area);
-        QFETCH(QSize, size);
+        QFETCH(bool, rightClick);
         live::Sandbox sandbox({"QT_QPA_PLATFORM", "XDG_CURRENT_DESKTOP=GNOME"});
         QProcess* app = launch(sandbox);
         QVERIFY(app);
         QCOMPARE(sandbox.command({"--screenshot"}, desktopEnvironment()), 0);
         QTRY_COMPARE_WITH_TIMEOUT(covers(app->processId()), (QList<QRect>{kOne, kTwo}), 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(dimmed(), 15000);
-        if (cancel == "Escape")
-            QVERIFY(keys({"Escape"}));
-        else if (cancel == "right")
-            QVERIFY(pointer().moveTo({1500, 200}) && pointer().button(BTN_RIGHT, true) &&
-                    pointer().button(BTN_RIGHT, false) && pointer().moveTo(kRest));
+        if (rightClick)
+            QTRY_VERIFY(pointer().moveTo({1500, 200}) && pointer().button(BTN_RIGHT, true) &&
+                        pointer().button(BTN_RIGHT, false) && pointer().moveTo(kRest) &&
+                        covers(app->processId()).isEmpty());
         else
-            QVERIFY(drag({area.topLeft(), area.center(), area.bottomRight() + QPoint(1, 1)}));
-        QTRY_COMPARE(covers(app->processId()), QList<QRect>());
-        QStringList files;
-        if (!area.isNull())
-            QTRY_COMPARE((files = live::filesUnder(sandbox.screenshotRoot())).size(), 1);
+            QTRY_VERIFY(keys({"Escape"}) && covers(app->processId()).isEmpty());
         QTest::qWait(500);
-        QCOMPARE(live::filesUnder(sandbox.screenshotRoot()).size(), files.size());
+        QCOMPARE(live::filesUnder(sandbox.screenshotRoot()), QStringList());
         QCOMPARE(app->state(), QProcess::Running);
-        if (area.isNull())
-            return;
-        const QImage saved = QImage(files[0]).convertToFormat(QImage::Format_RGB32);
-        QCOMPARE(saved.size(), size);
-        QTRY_COMPARE(differs(saved, grim(area), saved.rect(), area.x() < kTwo.x() ? 24 : 0),
-                     QRect());
-        QByteArray pasted;
-        QVERIFY(run("wl-paste", {"-t", "image/png"}, &pasted));
-        QCOMPARE(QImage::fromData(pasted).convertToFormat(QImage::Format_RGB32), saved);
     }
 
     // Nothing but the alert, with its reason: no selection, no file. This portal never consults
