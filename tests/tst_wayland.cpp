@@ -69,32 +69,44 @@ private slots:
         QTRY_COMPARE(covers(app->processId()), QList<QRect>());
     }
 
-    // The selection covers each output with a window of its own; Escape and a right click close
-    // it and write nothing.
-    void screenshotCancelled_data()
+    // The selection covers each output with a window of its own. A drag on the scale-2 output
+    // saves its native pixels, also on the clipboard; Escape and a right click write nothing.
+    void screenshot_data()
     {
-        QTest::addColumn<bool>("rightClick");
-        QTest::newRow("Escape") << false;
-        QTest::newRow("right click") << true;
+        QTest::addColumn<QString>("finish");
+        QTest::newRow("saved at scale 2") << "drag";
+        QTest::newRow("Escape") << "Escape";
+        QTest::newRow("right click") << "right";
     }
 
-    void screenshotCancelled()
+    void screenshot()
     {
-        QFETCH(bool, rightClick);
+        QFETCH(QString, finish);
         live::Sandbox sandbox({"QT_QPA_PLATFORM", "XDG_CURRENT_DESKTOP=GNOME"});
         QProcess* app = launch(sandbox);
         QVERIFY(app);
         QCOMPARE(sandbox.command({"--screenshot"}, desktopEnvironment()), 0);
         QTRY_COMPARE_WITH_TIMEOUT(covers(app->processId()), (QList<QRect>{kOne, kTwo}), 15000);
-        if (rightClick)
-            QTRY_VERIFY(pointer().moveTo({1500, 200}) && pointer().button(BTN_RIGHT, true) &&
-                        pointer().button(BTN_RIGHT, false) && pointer().moveTo(kRest) &&
-                        covers(app->processId()).isEmpty());
-        else
-            QTRY_VERIFY(keys({"Escape"}) && covers(app->processId()).isEmpty());
+        // Again until it lands: sway sends input to where the windows were until they are drawn.
+        QTRY_VERIFY_WITH_TIMEOUT((finish == "drag" ? drag({{1400, 100}, {1450, 125}, {1500, 150}})
+                                  : finish == "right" ? pointer().moveTo({1500, 200}) &&
+                                                            pointer().button(BTN_RIGHT, true) &&
+                                                            pointer().button(BTN_RIGHT, false) &&
+                                                            pointer().moveTo(kRest)
+                                                      : keys({"Escape"})) &&
+                                     covers(app->processId()).isEmpty(),
+                                 15000);
         QTest::qWait(500);
-        QCOMPARE(live::filesUnder(sandbox.screenshotRoot()), QStringList());
+        const QStringList files = live::filesUnder(sandbox.screenshotRoot());
+        QCOMPARE(files.size(), finish == "drag" ? 1 : 0);
         QCOMPARE(app->state(), QProcess::Running);
+        if (files.isEmpty())
+            return;
+        const QImage saved = QImage(files[0]).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(saved.size(), QSize(200, 100));
+        QByteArray pasted;
+        QVERIFY(run("wl-paste", {"-t", "image/png"}, &pasted));
+        QCOMPARE(QImage::fromData(pasted).convertToFormat(QImage::Format_RGB32), saved);
     }
 
     // Nothing but the alert, with its reason: no selection, no file. This portal never consults
