@@ -57,21 +57,6 @@ inline QList<QRect> covers(qint64 pid)
     return windowsOf(pid, true);
 }
 
-// What the outputs show, as grim gives it: an area at the highest scale of the outputs it
-// touches; the whole desktop by default.
-inline QImage grim(const QRect& area = {})
-{
-    QStringList arguments;
-    if (!area.isNull())
-        arguments << "-g"
-                  << QString::asprintf("%d,%d %dx%d", area.x(), area.y(), area.width(),
-                                       area.height());
-    QByteArray png;
-    if (!run("grim", arguments << "-", &png))
-        return {};
-    return QImage::fromData(png).convertToFormat(QImage::Format_RGB32);
-}
-
 // Where two images differ inside `area` by more than `tolerance` in a channel, as a bounding box.
 inline QRect differs(const QImage& a, const QImage& b, const QRect& area, int tolerance = 0)
 {
@@ -168,6 +153,25 @@ inline VirtualPointer& pointer()
 {
     static VirtualPointer device;
     return device;
+}
+
+// What the outputs show, as grim gives it: an area at the highest scale of the outputs it
+// touches; the whole desktop by default. This sway can go on showing a fullscreen window's older
+// buffer after a configure until something else repaints the output, as the pointer passing
+// over it does, which a user's mouse always does.
+inline QImage grim(const QRect& area = {})
+{
+    pointer().moveTo(kOne.center());
+    pointer().moveTo(kRest);
+    QStringList arguments;
+    if (!area.isNull())
+        arguments << "-g"
+                  << QString::asprintf("%d,%d %dx%d", area.x(), area.y(), area.width(),
+                                       area.height());
+    QByteArray png;
+    if (!run("grim", arguments << "-", &png))
+        return {};
+    return QImage::fromData(png).convertToFormat(QImage::Format_RGB32);
 }
 
 // A drag with the left button through points of the desktop's layout; the pointer rests after.
