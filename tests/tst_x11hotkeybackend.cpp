@@ -69,7 +69,6 @@ private slots:
     {
         if (!m_backend)
             m_backend = createHotKeyBackend();
-        QVERIFY(dynamic_cast<X11HotKeyBackend*>(m_backend.get()));
         m_backend->onPressed = [this](EventHotKeyID id) {
             m_pressed << (id.signature == HotKeyIDs::signature ? id.id : 0);
         };
@@ -93,9 +92,7 @@ private slots:
             row("Num_Lock", "key F8", {2});
             row("Caps_Lock", "key F9", {1});
             row("Num_Lock Caps_Lock", "key F8", {2});
-            row("", "key F7", {});
-            row("", "key shift+F8", {});
-            row("Num_Lock", "key super+F9", {});
+            row("Num_Lock", "key F7 shift+F8 super+F9", {});
             // Held past the server's auto-repeat delay, 660 ms unless configured.
             row("", "keydown F8 sleep 1 keyup F8", {2});
         }
@@ -120,27 +117,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_pressed, expected + QList<quint32>{1}, 2000);
     }
 
-    // As when F8 closes the overlay: its window goes with the keyboard grab, the release of that
-    // F8 goes to whoever has the focus then, and the next press must still count.
-    void pressAfterReleaseWentElsewhere()
-    {
-        QWidget window;
-        QVERIFY(holdKeyboard(window));
-        m_backend->onPressed = [&](EventHotKeyID id) {
-            m_pressed << id.id;
-            window.hide();
-        };
-        auto release = qScopeGuard([] { xdotool("keyup F8"); });
-        QVERIFY(xdotool("keydown F8"));
-        QTRY_VERIFY_WITH_TIMEOUT(keyboardIsFree(), 2000);
-        QVERIFY(xdotool("keyup F8 key F8 F9"));
-        QTRY_COMPARE_WITH_TIMEOUT(m_pressed, (QList<quint32>{2, 2, 1}), 2000);
-    }
-
-    void refusedWhileAnotherClientHoldsTheKey()
+    // Unregistered, a key is free for another client; held by one in any lock variant, it is
+    // refused, every grab made meanwhile rolled back: the later the held variant is tried, the
+    // more. The backend gone, its keys are free. Last, as it takes the backend.
+    void refusedWhileHeldFreedWhenGone()
     {
         m_backend->unregisterHotKey(HotKeyIDs::screenshot);
-        // The later the held variant is tried, the more grabs must be rolled back.
         for (uint16_t held : kLockVariants) {
             QVERIFY(grabKey(m_f9, held));
             const bool registered =
@@ -149,15 +131,9 @@ private slots:
             QVERIFY(!registered);
             QVERIFY(keyIsFree(m_f9));
         }
-    }
-
-    void keysFreeAfterUnregisterAndDestruction()
-    {
         QVERIFY(!keyIsFree(m_f8));
-        m_backend->unregisterHotKey(HotKeyIDs::pen);
-        QVERIFY(keyIsFree(m_f8) && !keyIsFree(m_f9));
         m_backend.reset();
-        QVERIFY(keyIsFree(m_f9));
+        QVERIFY(keyIsFree(m_f8));
     }
 
 private:
