@@ -80,15 +80,6 @@ inline QList<xcb_window_t> managed(const QProcess* app)
     return windowsOf(app, false).keys();
 }
 
-// Closed as a user does: Alt+F4 to the window manager.
-inline bool closeControlWindow(const QProcess* app)
-{
-    const QList<xcb_window_t> shown = managed(app);
-    return shown.size() == 1 &&
-           xdotool(QString("windowactivate --sync %1 key alt+F4").arg(shown[0])) &&
-           QTest::qWaitFor([&] { return managed(app).isEmpty(); }, 5000);
-}
-
 inline bool exitsWithZero(QProcess& app)
 {
     return app.waitForFinished(5000) && app.exitStatus() == QProcess::NormalExit &&

@@ -89,25 +89,21 @@ std::vector<ScreenStill> stills(ScreenCapturer& capturer, const QRegion& vacated
                                                          : std::vector<ScreenStill>();
 }
 
-// Of that screen, in ARGB32 with its ratio; null when there is none.
+// Of that screen, in ARGB32; null when there is none.
 QImage stillOf(const std::vector<ScreenStill>& stills, const QScreen* screen)
 {
-    for (const ScreenStill& still : stills) {
-        if (still.screen == screen) {
-            QImage image = still.image.convertToFormat(QImage::Format_ARGB32);
-            image.setDevicePixelRatio(still.image.devicePixelRatio());
-            return image;
-        }
-    }
+    for (const ScreenStill& still : stills)
+        if (still.screen == screen)
+            return still.image.convertToFormat(QImage::Format_ARGB32);
     return {};
 }
 
 QScreen* screenNamed(const QString& name)
 {
-    const QList<QScreen*> screens = QGuiApplication::screens();
-    const auto it =
-        std::find_if(screens.begin(), screens.end(), [&](QScreen* s) { return s->name() == name; });
-    return it == screens.end() ? nullptr : *it;
+    for (QScreen* screen : QGuiApplication::screens())
+        if (screen->name() == name)
+            return screen;
+    return nullptr;
 }
 
 class PatternWindow : public QRasterWindow
