@@ -280,15 +280,10 @@ private slots:
         QList<QProcess*> starts;
         for (int i = 0; i < 10; ++i)
             starts << &sandbox.start({"--screenshot"}, path);
-        const auto running = [&] {
-            QList<QProcess*> found;
-            for (QProcess* start : starts)
-                if (start->state() != QProcess::NotRunning)
-                    found << start;
-            return found;
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(running().size(), 1, 15000);
-        QProcess* app = running().front();
+        const auto runs = [](QProcess* start) { return start->state() != QProcess::NotRunning; };
+        QTRY_COMPARE_WITH_TIMEOUT(std::count_if(starts.begin(), starts.end(), runs),
+                                  std::ptrdiff_t(1), 15000);
+        QProcess* app = *std::find_if(starts.begin(), starts.end(), runs);
         for (QProcess* start : starts)
             QVERIFY(start == app ||
                     (start->exitStatus() == QProcess::NormalExit && start->exitCode() == 0));
