@@ -75,6 +75,7 @@ inline QList<QRect> covers(const QProcess* app)
     return rects;
 }
 
+// Windows the window manager handles: the control window, alerts.
 inline QList<xcb_window_t> managed(const QProcess* app)
 {
     return windowsOf(app, false).keys();
