@@ -46,26 +46,22 @@ inline bool drag(const QList<QPoint>& points)
     return xdotool(commands + " mouseup 1");
 }
 
-struct Window {
-    xcb_window_t id;
-    QRect rect;
-    bool overrideRedirect;
-};
-
-// The viewable top-level windows of a process. Override-redirect ones sit right on the root,
-// so their geometry is in root coordinates.
-inline QList<Window> windowsOf(const QProcess* app)
+// The viewable top-level windows of a process, by id: override-redirect ones (the pen, the
+// selection) sit right on the root, so their geometry is in root coordinates; the others are
+// those the window manager handles (the control window, alerts).
+inline QMap<xcb_window_t, QRect> windowsOf(const QProcess* app, bool overrideRedirect)
 {
     QByteArray ids;
     run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(app->processId())}, &ids);
-    QList<Window> found;
+    QMap<xcb_window_t, QRect> found;
     for (const QByteArray& line : ids.split('\n')) {
         const auto id = xcb_window_t(line.toULong());
         auto g = reply(xcb_get_geometry_reply(x(), xcb_get_geometry(x(), id), nullptr));
         auto a = reply(
             xcb_get_window_attributes_reply(x(), xcb_get_window_attributes(x(), id), nullptr));
-        if (g && a && a->map_state == XCB_MAP_STATE_VIEWABLE)
-            found.push_back({id, {g->x, g->y, g->width, g->height}, a->override_redirect != 0});
+        if (g && a && a->map_state == XCB_MAP_STATE_VIEWABLE &&
+            bool(a->override_redirect) == overrideRedirect)
+            found.insert(id, {g->x, g->y, g->width, g->height});
     }
     return found;
 }
@@ -73,10 +69,8 @@ inline QList<Window> windowsOf(const QProcess* app)
 // The monitors covered by the program's pen or selection windows, left to right.
 inline QList<QRect> covers(const QProcess* app)
 {
-    QList<QRect> rects;
-    for (const Window& w : windowsOf(app))
-        if (w.overrideRedirect && w.rect.width() >= 480)
-            rects << w.rect;
+    QList<QRect> rects = windowsOf(app, true).values();
+    rects.removeIf([](QRect r) { return r.width() < 480; });
     std::sort(rects.begin(), rects.end(), [](QRect a, QRect b) { return a.x() < b.x(); });
     return rects;
 }
@@ -84,20 +78,7 @@ inline QList<QRect> covers(const QProcess* app)
 // Windows the window manager handles: the control window, alerts.
 inline QList<xcb_window_t> managed(const QProcess* app)
 {
-    QList<xcb_window_t> ids;
-    for (const Window& w : windowsOf(app))
-        if (!w.overrideRedirect)
-            ids << w.id;
-    return ids;
-}
-
-// Closed as a user does: Alt+F4 to the window manager.
-inline bool closeControlWindow(const QProcess* app)
-{
-    const QList<xcb_window_t> shown = managed(app);
-    return shown.size() == 1 &&
-           xdotool(QString("windowactivate --sync %1 key alt+F4").arg(shown[0])) &&
-           QTest::qWaitFor([&] { return managed(app).isEmpty(); }, 5000);
+    return windowsOf(app, false).keys();
 }
 
 inline bool exitsWithZero(QProcess& app)
@@ -115,6 +96,29 @@ inline QStringList filesUnder(const QString& folder)
     return found;
 }
 
+// The screen once it has stopped changing, as when a compositor has faded windows out; null
+// when it never does.
+inline QImage settledScreen()
+{
+    QImage shown = grab();
+    const bool settled = QTest::qWaitFor([&] {
+        QTest::qWait(50);
+        return std::exchange(shown, grab()) == shown;
+    });
+    return settled ? shown : QImage();
+}
+
+// NAME=VALUE sets a variable, a bare NAME takes it away.
+inline void amend(QProcessEnvironment& environment, const QStringList& changes)
+{
+    for (const QString& change : changes) {
+        if (change.contains('='))
+            environment.insert(change.section('=', 0, 0), change.section('=', 1));
+        else
+            environment.remove(change);
+    }
+}
+
 // A private home, desktop, settings, runtime and temp folder; every process started in it is
 // killed at the end.
 class Sandbox
@@ -126,16 +130,10 @@ public:
             QDir(m_root.path()).mkpath(folder);
         QFile::setPermissions(path("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         m_env.remove("QT_SCREEN_SCALE_FACTORS");
-        const QStringList ours{"QT_QPA_PLATFORM=xcb", "HOME=" + path("home"),
-                               "XDG_CONFIG_HOME=" + path("config"),
-                               "XDG_RUNTIME_DIR=" + path("run"), "TMPDIR=" + path("tmp")};
-        // A bare NAME takes the variable away.
-        for (const QString& pair : ours + environment) {
-            if (pair.contains('='))
-                m_env.insert(pair.section('=', 0, 0), pair.section('=', 1));
-            else
-                m_env.remove(pair);
-        }
+        amend(m_env, QStringList{"QT_QPA_PLATFORM=xcb", "HOME=" + path("home"),
+                                 "XDG_CONFIG_HOME=" + path("config"),
+                                 "XDG_RUNTIME_DIR=" + path("run"), "TMPDIR=" + path("tmp")} +
+                         environment);
     }
 
     ~Sandbox()
@@ -146,12 +144,7 @@ public:
         }
         // Until a compositor has faded the windows out: a dead program's window that xcompmgr -f
         // is still fading can keep the next program's windows from ever showing.
-        QImage shown = grab();
-        const bool settled = QTest::qWaitFor([&] {
-            QTest::qWait(50);
-            return std::exchange(shown, grab()) == shown;
-        });
-        if (!settled)
+        if (settledScreen().isNull())
             qWarning("the screen was still changing after the programs ended");
     }
 
@@ -160,13 +153,12 @@ public:
 
     const QProcessEnvironment& environment() const { return m_env; }
 
-    // `environment` adds to the sandbox's own, as NAME=VALUE.
+    // `environment` amends the sandbox's own.
     QProcess& start(const QStringList& arguments = {}, const QStringList& environment = {})
     {
         auto& process = *m_processes.emplace_back(std::make_unique<QProcess>());
         QProcessEnvironment env = m_env;
-        for (const QString& pair : environment)
-            env.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        amend(env, environment);
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.start(VELLORI_BINARY, arguments);

@@ -1,6 +1,7 @@
 // What goes wrong around the program: killed mid-task, told to stop, a monitor gone under a
-// selection, a full disk, and hours of use. The program runs as a process on the test desktop;
-// the disk and memory cases run in this process on the offscreen platform.
+// selection, a full disk, hours of use, and another user's or a silent program's files where the
+// single-instance socket goes. The program runs as a process on the test desktop; the other
+// cases run in this process on the offscreen platform.
 
 #include "app/singleinstance.h"
 #include "liveapp.h"
@@ -10,11 +11,15 @@
 #include "settings/settingsstore.h"
 #include "testsupport.h"
 
+#include <QLocalServer>
 #include <QPixmapCache>
+#include <QRegularExpression>
 
 #include <csignal>
 #include <malloc.h>
+#include <pwd.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace live;
 
@@ -38,10 +43,11 @@ void settle()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-void stroke(QWidget* w, int i)
+// To another local user, made by the test command; root can hand files to it.
+bool giveAway(const QString& path)
 {
-    const QPointF p(20 + i % 1800, 20 + i / 1800 * 100);
-    TestSupport::drawStroke(w, {p, p + QPointF(10, 5), p + QPointF(20, 10), p + QPointF(40, 20)});
+    const passwd* user = ::getpwnam("vellori-tb");
+    return user && ::lchown(QFile::encodeName(path).constData(), user->pw_uid, gid_t(-1)) == 0;
 }
 
 } // namespace
@@ -57,12 +63,12 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
     }
 
-    // Killed, the program leaves its socket behind; stopped, it leaves through its orderly path.
+    // Killed, the program leaves its socket behind, whatever was open; stopped, it leaves through
+    // its orderly path. The keys are free for the next start.
     void stoppedMidTask_data()
     {
         QTest::addColumn<int>("signal");
         QTest::addColumn<QString>("key");
-        QTest::newRow("killed, pen open") << int(SIGKILL) << "F8";
         QTest::newRow("killed, selection open") << int(SIGKILL) << "F9";
         QTest::newRow("terminated, pen open") << int(SIGTERM) << "F8";
         QTest::newRow("terminated, selection open") << int(SIGTERM) << "F9";
@@ -75,22 +81,20 @@ private slots:
         Sandbox sandbox;
         QProcess* app = sandbox.launch();
         QVERIFY(app);
-        if (!key.isEmpty()) {
-            QVERIFY(xdotool("key " + key));
-            QTRY_COMPARE(covers(app), kBoth);
-        }
+        QVERIFY(xdotool("key " + key));
+        QTRY_COMPARE(covers(app), kBoth);
         ::kill(pid_t(app->processId()), signal);
         QVERIFY(signal == SIGKILL ? app->waitForFinished(5000) : exitsWithZero(*app));
         QCOMPARE(QFileInfo::exists(SingleInstance::socketPath(sandbox.environment())),
                  signal == SIGKILL);
-        QVERIFY(grabKey(keycode(XK_F8)) && grabKey(keycode(XK_F9)));
-        ungrabKey(keycode(XK_F8));
-        ungrabKey(keycode(XK_F9));
 
+        // The next start takes over what was left, keys and socket.
         QProcess* next = sandbox.launch();
         QVERIFY(next);
         QVERIFY(xdotool("key F8"));
         QTRY_COMPARE(covers(next), kBoth);
+        QCOMPARE(sandbox.command({"--pen"}), 0);
+        QTRY_VERIFY(covers(next).isEmpty());
     }
 
     void monitorRemovedUnderTheSelection()
@@ -176,8 +180,12 @@ private slots:
             overlay.show({}, {});
             settle();
             baseline = heapInUse();
-            for (int i = 0; i < 10000; ++i)
-                stroke(overlay.drawingViews().front(), i);
+            for (int i = 0; i < 10000; ++i) {
+                const QPointF p(20 + i % 1800, 20 + i / 1800 * 100);
+                TestSupport::drawStroke(
+                    overlay.drawingViews().front(),
+                    {p, p + QPointF(10, 5), p + QPointF(20, 10), p + QPointF(40, 20)});
+            }
             overlay.clearAll();
             settle();
             QCOMPARE_GT(heapInUse(), baseline + 10000 * sizeof(Stroke));
@@ -187,6 +195,89 @@ private slots:
         settle();
         QCOMPARE_LT(qint64(heapInUse() - baseline), 64 * 1024);
         overlay.hide();
+    }
+
+    // XDG_RUNTIME_DIR is used only when it is private; else a private cache folder, never one
+    // someone else made. The name is the display's, escaped, or a digest when too long.
+    void socketPath_data()
+    {
+        QTest::addColumn<QString>("runtime");
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QString>("wayland");
+        QTest::addColumn<QString>("name"); // a pattern, under "run" or "cache/vellori"
+        // Cached: open to others, someone else's, a symlink to a private one, relative, unset.
+        const auto row = [](const char* tag, const char* runtime, const QString& display,
+                            const char* wayland, const char* name) {
+            QTest::newRow(tag) << QString(runtime) << display << QString(wayland) << QString(name);
+        };
+        row("private, screen 0", "private", ":7.0", "", "run/vellori-x11-%3A7");
+        row("Wayland first, escaped", "private", ":7", "/a/b_1",
+            "run/vellori-wayland-%2Fa%2Fb%5F1");
+        row("too long", "private", QString(60, ':'), "", "run/vellori-[0-9a-f]{32}");
+        for (const char* runtime : {"open", "foreign", "symlink", "relative", ""})
+            row(*runtime ? runtime : "unset", runtime, ":7", "", "cache/vellori/vellori-x11-%3A7");
+    }
+
+    void socketPath()
+    {
+        // The test command runs as root in CI; elsewhere files cannot be handed to another user.
+        if (::geteuid() != 0)
+            QSKIP("needs root");
+        QFETCH(QString, runtime);
+        QFETCH(QString, display);
+        QFETCH(QString, wayland);
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("run");
+        QVERIFY(QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QString given = folder;
+        if (runtime == "open")
+            QVERIFY(QFile::setPermissions(folder, QFile::permissions(folder) | QFile::ExeOther));
+        else if (runtime == "foreign")
+            QVERIFY(giveAway(folder));
+        else if (runtime == "symlink")
+            QVERIFY(QFile::link(folder, given = dir.filePath("link")));
+        else if (runtime == "relative")
+            given = "run";
+        QProcessEnvironment env;
+        env.insert("XDG_CACHE_HOME", dir.filePath("cache"));
+        env.insert("DISPLAY", display);
+        env.insert("WAYLAND_DISPLAY", wayland);
+        if (!runtime.isEmpty())
+            env.insert("XDG_RUNTIME_DIR", given);
+        const QString path = SingleInstance::socketPath(env);
+        const auto pattern = QRegularExpression::escape(dir.path() + '/') + name;
+        QVERIFY2(QRegularExpression("^" + pattern + "$").match(path).hasMatch(), qPrintable(path));
+        QCOMPARE(QFile::permissions(QFileInfo(path).path()) & 0x0077, 0);
+        if (name.startsWith("cache")) {
+            QVERIFY(giveAway(QFileInfo(path).path()));
+            QCOMPARE(SingleInstance::socketPath(env), QString());
+        }
+    }
+
+    // Whatever someone else has listening at the socket's name, the first start runs at once and
+    // never talks to it. Holding the lock without listening, or listening without answering, is
+    // no answer.
+    void firstStartIgnoresAForeignSocket()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root");
+        QTemporaryDir dir;
+        const QString name = dir.filePath("instance");
+        QLocalServer decoy; // moved away before close() can remove it
+        QVERIFY(decoy.listen(dir.filePath("decoy")) &&
+                QFile::rename(decoy.fullServerName(), name) && giveAway(name));
+        SingleInstance first(name);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(first.claim(InstanceAction::Show), SingleInstance::Claim::Primary);
+        QCOMPARE_LT(clock.elapsed(), 500);
+        QVERIFY(!decoy.waitForNewConnection(0));
+        QLocalServer deaf;
+        QVERIFY(deaf.listen(dir.filePath("deaf")));
+        for (const QString& silent : {name, deaf.fullServerName()})
+            QCOMPARE(SingleInstance(silent).claim(InstanceAction::Pen, 100, 100),
+                     SingleInstance::Claim::NoAnswer);
     }
 };
 

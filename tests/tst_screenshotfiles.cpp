@@ -45,8 +45,6 @@ private slots:
         QTest::addColumn<int>("mode");
         QTest::newRow("umask 022") << "截图_x.png"
                                    << "截图_x_02.png" << 022 << 0644;
-        QTest::newRow("umask 077") << "截图_x.png"
-                                   << "截图_x_02.png" << 077 << 0600;
         QTest::newRow("counted name") << "截图_x_02.png"
                                       << "截图_x_03.png" << 027 << 0640;
     }
@@ -80,42 +78,34 @@ private slots:
         for (int i = 0; i < 40 * 20; ++i)
             still.setPixel(i % 40, i / 40, qRgb(i % 40, i / 40, 7));
         still.setDevicePixelRatio(2);
-        // Points (3,2) 5x4 at ratio 2: pixels (6,4) 10x8.
-        const QImage region = cropStill(still, QRectF(3, 2, 5, 4));
-        QCOMPARE(region.devicePixelRatio(), 2.0);
-        QCOMPARE(region, still.copy(6, 4, 10, 8));
         // Fractions of a pixel are cut off, but a region is never empty.
         QCOMPARE(cropStill(still, QRectF(0, 0, 5.3, 0.2)).size(), QSize(10, 1));
-        // Past the still's right edge: transparent.
-        const QImage past = cropStill(still, QRectF(18, 0, 4, 4));
-        QVERIFY(past.pixel(3, 0) == qRgb(39, 0, 7) && qAlpha(past.pixel(4, 0)) == 0);
+        // Points (18,1) 4x4 at ratio 2: pixels (36,2) 8x8, past the still's right edge, where it
+        // is transparent.
+        const QImage past = cropStill(still, QRectF(18, 1, 4, 4));
+        QVERIFY(past.pixel(3, 0) == qRgb(39, 2, 7) && qAlpha(past.pixel(4, 0)) == 0);
     }
 
     // Each screen's still cut out of one image of the whole desktop, as the screenshot portal
-    // hands it over.
+    // hands it over, at the screen's own density.
     void sources_data()
     {
         QTest::addColumn<QList<QRect>>("logical");
         QTest::addColumn<QList<qreal>>("ratios");
         QTest::addColumn<QSize>("image");
         QTest::addColumn<QList<QRect>>("sources");
-        QTest::addColumn<QList<QSize>>("natives");
         const QRect left(0, 0, 1280, 720), right(1280, 0, 640, 360);
         // The image comes at the highest scale: the scale-1 output's pixels are doubled in it.
         QTest::newRow("scales 1 and 2")
             << QList{left, right} << QList<qreal>{1, 2} << QSize(3840, 1440)
-            << QList{QRect(0, 0, 2560, 1440), QRect(2560, 0, 1280, 720)}
-            << QList{QSize(1280, 720), QSize(1280, 720)};
+            << QList{QRect(0, 0, 2560, 1440), QRect(2560, 0, 1280, 720)};
         QTest::newRow("above and left of the origin")
             << QList{QRect(-640, -360, 640, 360), left} << QList<qreal>{2, 1} << QSize(3840, 2160)
-            << QList{QRect(0, 0, 1280, 720), QRect(1280, 720, 2560, 1440)}
-            << QList{QSize(1280, 720), QSize(1280, 720)};
-        QTest::newRow("fractional scale")
-            << QList{QRect(0, 0, 1000, 500)} << QList<qreal>{1.5} << QSize(1500, 750)
-            << QList{QRect(0, 0, 1500, 750)} << QList{QSize(1500, 750)};
+            << QList{QRect(0, 0, 1280, 720), QRect(1280, 720, 2560, 1440)};
+        QTest::newRow("fractional scale") << QList{QRect(0, 0, 1000, 500)} << QList<qreal>{1.5}
+                                          << QSize(1500, 750) << QList{QRect(0, 0, 1500, 750)};
         QTest::newRow("image of another layout")
-            << QList{left, right} << QList<qreal>{1, 2} << QSize(3840, 1000) << QList<QRect>{}
-            << QList<QSize>{};
+            << QList{left, right} << QList<qreal>{1, 2} << QSize(3840, 1000) << QList<QRect>{};
     }
 
     void sources()
@@ -127,13 +117,11 @@ private slots:
         for (qsizetype i = 0; i < logical.size(); ++i)
             outputs.push_back({logical[i], ratios[i]});
         QList<QRect> sources;
-        QList<QSize> natives;
         for (const StillSource& s : stillSources(outputs, image)) {
             sources << s.source;
-            natives << s.native;
+            QCOMPARE(s.native, logical[sources.size() - 1].size() * ratios[sources.size() - 1]);
         }
         QTEST(sources, "sources");
-        QTEST(natives, "natives");
     }
 
     // Folders that exist, as the portal's do: scratch, a folder below it, and the user's pictures.

@@ -15,12 +15,10 @@
 namespace XcbSupport
 {
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <typename T> std::unique_ptr<T, FreeDeleter> reply(T* r)
+// Owns what xcb hands out.
+template <typename T> auto reply(T* r)
 {
-    return std::unique_ptr<T, FreeDeleter>(r);
+    return std::unique_ptr<T, decltype(&std::free)>(r, &std::free);
 }
 
 inline xcb_connection_t* x()

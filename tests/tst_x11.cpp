@@ -1,0 +1,300 @@
+// The X11 backends on the test desktop: monitors L and R (960x1080 each), a compositor. Key
+// presses come from xdotool, a client of its own; our own xcb connection plays the other program
+// that competes for the same keys or the keyboard. A window with a different colour in every
+// pixel covers R for the capturer, so any misplaced, scaled or mis-ordered pixel shows.
+
+#include "app/applicationsetup.h"
+#include "hotkeys/x11hotkeybackend.h"
+#include "overlay/drawingview.h"
+#include "overlay/overlaymanager.h"
+#include "screenshot/screencapturer.h"
+#include "screenshot/settlewatch.h"
+#include "settings/settingsstore.h"
+#include "testsupport.h"
+#include "xcbsupport.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QRasterWindow>
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+#include <QtTest>
+
+#include <X11/keysym.h>
+
+using namespace XcbSupport;
+
+namespace
+{
+
+// NumLock sits on Mod2 in the test server's keymap.
+constexpr uint16_t kNumLock = XCB_MOD_MASK_2;
+constexpr uint16_t kLockVariants[] = {0, XCB_MOD_MASK_LOCK, kNumLock, XCB_MOD_MASK_LOCK | kNumLock};
+
+// Whether nobody holds the key in any lock state.
+bool keyIsFree(xcb_keycode_t key)
+{
+    bool free = true;
+    for (uint16_t modifiers : kLockVariants)
+        free = grabKey(key, modifiers) && free;
+    ungrabKey(key);
+    return free;
+}
+
+bool keyboardIsFree()
+{
+    const auto async = XCB_GRAB_MODE_ASYNC;
+    auto r = reply(xcb_grab_keyboard_reply(
+        x(), xcb_grab_keyboard(x(), 0, root(), XCB_CURRENT_TIME, async, async), nullptr));
+    reply(xcb_request_check(x(), xcb_ungrab_keyboard_checked(x(), XCB_CURRENT_TIME)));
+    return r && r->status == XCB_GRAB_STATUS_SUCCESS;
+}
+
+// The overlay's situation: a window of ours holds the keyboard, so X skips passive grabs.
+bool holdKeyboard(QWidget& window)
+{
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return false;
+    window.grabKeyboard();
+    return QTest::qWaitFor([] { return !keyboardIsFree(); }, 2000);
+}
+
+// Of R, what the pattern window shows: the bottom rows hold the tray host.
+const QRect kPattern(0, 0, 960, 1000);
+
+// The pattern over `area` of R (native pixels from R's top-left), unique per pixel; copy()
+// leaves what is off the monitor transparent.
+QImage expected(const QRect& area)
+{
+    static const QImage pattern = [] {
+        QImage image(960, 1080, QImage::Format_ARGB32);
+        for (int y = 0; y < 1080; ++y)
+            for (int x = 0; x < 960; ++x)
+                image.setPixel(x, y, qRgb(x & 0xff, y & 0xff, 0x80 | x >> 8 | y >> 8 << 2));
+        return image;
+    }();
+    return pattern.copy(area);
+}
+
+// Waits for the stills; a failure has none.
+std::vector<ScreenStill> stills(ScreenCapturer& capturer, const QRegion& vacated = {})
+{
+    std::optional<StillsResult> result;
+    capturer.grabStills([&](const StillsResult& r) { result = r; }, vacated);
+    if (!QTest::qWaitFor([&] { return result.has_value(); }))
+        return {};
+    return result->status == StillsResult::Status::Taken ? result->stills
+                                                         : std::vector<ScreenStill>();
+}
+
+// Of that screen, in ARGB32; null when there is none.
+QImage stillOf(const std::vector<ScreenStill>& stills, const QScreen* screen)
+{
+    for (const ScreenStill& still : stills)
+        if (still.screen == screen)
+            return still.image.convertToFormat(QImage::Format_ARGB32);
+    return {};
+}
+
+QScreen* screenNamed(const QString& name)
+{
+    for (QScreen* screen : QGuiApplication::screens())
+        if (screen->name() == name)
+            return screen;
+    return nullptr;
+}
+
+class PatternWindow : public QRasterWindow
+{
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter(this).drawImage(0, 0, expected({0, 0, 960, 1080}));
+    }
+};
+
+// Once its timer runs, changes colour every few milliseconds, as a playing video does.
+struct Flickering : QRasterWindow {
+    int frame = 0;
+    QTimer timer;
+    Flickering()
+    {
+        setFlags(Qt::X11BypassWindowManagerHint);
+        connect(&timer, &QTimer::timeout, this, [this] {
+            ++frame;
+            update();
+        });
+    }
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter(this).fillRect(QRect(QPoint(), size()), qRgb(0, frame % 256, 0));
+    }
+};
+
+} // namespace
+
+class TestX11 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(TestSupport::isolateSettings());
+        QVERIFY(screenNamed("L") && m_right);
+        QVERIFY((m_f8 = keycode(XK_F8)) && (m_f9 = keycode(XK_F9)));
+        // Else a held key would not repeat and the row for it could not fail.
+        auto keyboard =
+            reply(xcb_get_keyboard_control_reply(x(), xcb_get_keyboard_control(x()), nullptr));
+        QVERIFY(keyboard && keyboard->global_auto_repeat &&
+                keyboard->auto_repeats[m_f8 / 8] >> m_f8 % 8 & 1);
+    }
+
+    void init()
+    {
+        if (!m_backend)
+            m_backend = createHotKeyBackend();
+        m_backend->onPressed = [this](EventHotKeyID id) {
+            m_pressed << (id.signature == HotKeyIDs::signature ? id.id : 0);
+        };
+        QVERIFY(m_backend->registerHotKey(HotKeyIDs::pen, functionKeyCode(8)));
+        QVERIFY(m_backend->registerHotKey(HotKeyIDs::screenshot, functionKeyCode(9)));
+        m_pressed.clear();
+    }
+
+    void presses_data()
+    {
+        QTest::addColumn<bool>("ownGrab");
+        QTest::addColumn<QString>("locks");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QList<quint32>>("expected");
+        for (bool own : {false, true}) {
+            const auto row = [own](const char* locks, const char* keys, QList<quint32> expected) {
+                QTest::addRow("%s: %s %s", own ? "own grab" : "passive grab", locks, keys)
+                    << own << QString(locks) << QString(keys) << expected;
+            };
+            row("", "key F8", {2});
+            row("Num_Lock", "key F8", {2});
+            row("Caps_Lock", "key F9", {1});
+            row("Num_Lock Caps_Lock", "key F8", {2});
+            row("Num_Lock", "key F7 shift+F8 super+F9", {});
+            // Held past the server's auto-repeat delay, 660 ms unless configured.
+            row("", "keydown F8 sleep 1 keyup F8", {2});
+        }
+    }
+
+    void presses()
+    {
+        QFETCH(bool, ownGrab);
+        QFETCH(QString, locks);
+        QFETCH(QString, keys);
+        QFETCH(QList<quint32>, expected);
+        QWidget window;
+        QVERIFY(!ownGrab || holdKeyboard(window));
+        auto restoreLocks = qScopeGuard([&] { xdotool("key " + locks); });
+        QVERIFY(locks.isEmpty() || xdotool("key " + locks));
+        auto pointer = reply(xcb_query_pointer_reply(x(), xcb_query_pointer(x(), root()), nullptr));
+        QCOMPARE(pointer->mask & (XCB_MOD_MASK_LOCK | kNumLock),
+                 (locks.contains("Caps") ? XCB_MOD_MASK_LOCK : 0) |
+                     (locks.contains("Num") ? kNumLock : 0));
+        // F9 last: once it shows, every earlier press has been handled.
+        QVERIFY(xdotool(keys + " key F9"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_pressed, expected + QList<quint32>{1}, 2000);
+    }
+
+    // Unregistered, a key is free for another client; held by one in any lock variant, it is
+    // refused, every grab made meanwhile rolled back: the later the held variant is tried, the
+    // more. The backend gone, its keys are free. Last, as it takes the backend.
+    void refusedWhileHeldFreedWhenGone()
+    {
+        m_backend->unregisterHotKey(HotKeyIDs::screenshot);
+        for (uint16_t held : kLockVariants) {
+            QVERIFY(grabKey(m_f9, held));
+            const bool registered =
+                m_backend->registerHotKey(HotKeyIDs::screenshot, functionKeyCode(9));
+            ungrabKey(m_f9);
+            QVERIFY(!registered);
+            QVERIFY(keyIsFree(m_f9));
+        }
+        QVERIFY(!keyIsFree(m_f8));
+        m_backend.reset();
+        QVERIFY(keyIsFree(m_f8));
+    }
+
+    void stillOfR()
+    {
+        PatternWindow window;
+        window.setFlags(Qt::X11BypassWindowManagerHint);
+        window.setGeometry(m_right->geometry());
+        window.show();
+        // Until the compositor shows the window.
+        QTRY_COMPARE(stillOf(stills(*m_capturer), m_right).copy(kPattern), expected(kPattern));
+        QVERIFY(m_capturer->compositing());
+    }
+
+    // Where our windows were just hidden, the stills wait until the screen stops changing, but
+    // not for ever.
+    void waitsForTheVacatedAreaNotForEver()
+    {
+        const QRect area(100, 100, 200, 100);
+        Flickering window;
+        window.setGeometry(area);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QElapsedTimer clock;
+        clock.start();
+        window.timer.start(8);
+        QVERIFY(!stillOf(stills(*m_capturer, area), screenNamed("L")).isNull());
+        QVERIFY2(clock.elapsed() >= SettleWatch::giveUpMs && clock.elapsed() < 1500,
+                 qPrintable(QString::number(clock.elapsed())));
+    }
+
+    void removedMonitor()
+    {
+        const auto xrandr = [](const QStringList& args) { return run("xrandr", args); };
+        QVERIFY(xrandr({"--setmonitor", "T", "100/26x100/26+0+0", "none"}));
+        // The other X11 tests expect the two monitors only.
+        auto restore = qScopeGuard([&] { xrandr({"--delmonitor", "T"}); });
+        QScreen* added = nullptr;
+        QTRY_VERIFY((added = screenNamed("T")));
+        QVERIFY(m_capturer->displayID(added));
+        restore.dismiss();
+        QVERIFY(xrandr({"--delmonitor", "T"}));
+        // Qt has not yet heard of the removal; the capturer must not answer from memory.
+        QVERIFY(!m_capturer->displayID(added));
+        QVERIFY(stillOf(stills(*m_capturer), added).isNull());
+        QTRY_VERIFY(!screenNamed("T"));
+    }
+
+    // Motion events sent through XTest while the program is busy queue up, and each must still
+    // become a point of the stroke.
+    void everyMotionEventIsAPoint()
+    {
+        setUpApplication();
+        SettingsStore settings;
+        OverlayManager overlay(settings);
+        overlay.show({}, {});
+        DrawingView* right = overlay.drawingViews().back();
+        QVERIFY(QTest::qWaitForWindowExposed(right->window()));
+        // xdotool sends as fast as it can and this process reads nothing meanwhile, so all 200
+        // moves wait in the queue together.
+        QString commands = "mousemove 1000 500 mousedown 1";
+        for (int i = 1; i <= 200; ++i)
+            commands += QString(" mousemove %1 %2").arg(1000 + 4 * i).arg(i % 2 ? 540 : 500);
+        QVERIFY(xdotool(commands + " mouseup 1"));
+        QTRY_VERIFY(!right->strokes().isEmpty() && !right->activeStrokeIndex());
+        QCOMPARE_GE(right->strokes().front().points.size(), 150);
+        overlay.hide();
+    }
+
+private:
+    xcb_keycode_t m_f8 = 0, m_f9 = 0;
+    std::unique_ptr<HotKeyBackend> m_backend;
+    QList<quint32> m_pressed;
+    std::unique_ptr<ScreenCapturer> m_capturer = createScreenCapturer();
+    QScreen* const m_right = screenNamed("R");
+};
+
+QTEST_MAIN(TestX11)
+#include "tst_x11.moc"
