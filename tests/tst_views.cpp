@@ -1,18 +1,24 @@
-// Drives the canvas with real mouse and key events. Pixel checks compare what the pen's canvases
-// show, on the display at scale 1 and the one at scale 2, with every stroke painted afresh.
+// The pen's canvas, its toolbar and the selection view, driven with real mouse and key events.
+// Pixel checks compare what the pen's canvases show, on the display at scale 1 and the one at
+// scale 2, with every stroke painted afresh.
 
 #include "overlay/canvascommands.h"
 #include "overlay/drawingview.h"
+#include "overlay/overlaycontentview.h"
 #include "overlay/overlaymanager.h"
+#include "screenshot/selectionview.h"
 #include "settings/settingsstore.h"
 #include "testsupport.h"
 
 #include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QScreen>
 #include <QTest>
+
+#include <algorithm>
 
 using namespace TestSupport;
 
@@ -99,9 +105,17 @@ struct Canvas : QObject {
     }
 };
 
+// The toolbar's buttons left to right, as the user sees them.
+QList<QPushButton*> buttons(const OverlayContentView& view)
+{
+    auto found = view.toolbar()->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly);
+    std::sort(found.begin(), found.end(), [](auto* a, auto* b) { return a->x() < b->x(); });
+    return found;
+}
+
 } // namespace
 
-class TestDrawingView : public QObject
+class TestViews : public QObject
 {
     Q_OBJECT
 
@@ -120,6 +134,16 @@ class TestDrawingView : public QObject
                 canvases.push_back(std::make_unique<Canvas>(*view));
         }
         return canvases;
+    }
+
+    // A shown selection view that reports its selections to `completed`.
+    static std::unique_ptr<SelectionView> selectionView(QList<QRectF>& completed)
+    {
+        auto view = std::make_unique<SelectionView>();
+        view->resize(800, 600);
+        view->onComplete = [&completed](const QRectF& r) { completed << r; };
+        view->show();
+        return view;
     }
 
 private slots:
@@ -342,7 +366,114 @@ private slots:
         release(left, {500, 60});
         QCOMPARE(canvases[0]->mismatch(redrawn[0]) + canvases[1]->mismatch(redrawn[1]), QString());
     }
+
+    // Stored letters and colours; ß would become SS, which is no single letter.
+    void toolbarTitlesAndColours()
+    {
+        m_settings->setString("ß", SettingsKeys::blueKey);
+        m_settings->setString("x", SettingsKeys::eraserKey);
+        m_settings->setString("K", SettingsKeys::clearKey);
+        const QList<QColor> colors{Qt::darkCyan, Qt::darkYellow, Qt::darkMagenta};
+        for (int i = 0; i < 3; ++i)
+            m_settings->setColor(colors[i], QList{SettingsKeys::redColor, SettingsKeys::blueColor,
+                                                  SettingsKeys::greenColor}[i]);
+        OverlayContentView view(*m_settings, true);
+        QStringList shown;
+        for (QPushButton* b : buttons(view)) {
+            shown << b->text();
+            // The dot is painted in the pen's colour: some pixel of the button must be exactly it.
+            if (shown.size() <= 3) {
+                const QImage shot = b->grab().toImage().convertToFormat(QImage::Format_RGB32);
+                const auto* pixels = reinterpret_cast<const QRgb*>(shot.constBits());
+                const auto end = pixels + shot.width() * shot.height();
+                QVERIFY(std::find(pixels, end, colors[shown.size() - 1].rgb()) != end);
+            }
+        }
+        QCOMPARE(shown.join('|'), QString("● Q|● ß|● E|橡皮 X|清屏 K|设置|右键退出"));
+    }
+
+    // Over a canvas that fills the view, each button raises one command and a click on the panel
+    // between them reaches no canvas. Clicks go through the window, so they land on whatever is
+    // on top there.
+    void toolbarClicks()
+    {
+        OverlayContentView view(*m_settings, true);
+        QStringList log;
+        view.onPreset = [&log](int i) { log << QString("preset%1").arg(i); };
+        view.onEraser = [&log] { log << "eraser"; };
+        view.onClear = [&log] { log << "clear"; };
+        view.onSettings = [&log] { log << "settings"; };
+        view.onExit = [&log] { log << "exit"; };
+        view.setGeometry(
+            QRect(QGuiApplication::primaryScreen()->geometry().topLeft(), QSize(1000, 600)));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QCOMPARE(view.drawingView()->geometry(), view.rect());
+        for (QPushButton* b : buttons(view))
+            QTest::mouseClick(view.windowHandle(), Qt::LeftButton, {},
+                              b->mapTo(&view, b->rect().center()));
+        QCOMPARE(log, QStringList({"preset0", "preset1", "preset2", "eraser", "clear", "settings",
+                                   "exit"}));
+
+        const QRect first = buttons(view)[0]->geometry(), second = buttons(view)[1]->geometry();
+        const QPoint inPanel((first.right() + second.left()) / 2, first.center().y());
+        QVERIFY(!view.toolbar()->childAt(inPanel));
+        const QPoint gap = view.toolbar()->mapTo(&view, inPanel), below(gap.x(), 300);
+        DrawingView* canvas = view.drawingView();
+        QTest::mouseClick(view.windowHandle(), Qt::LeftButton, {}, gap);
+        QVERIFY(canvas->strokes().isEmpty());
+        // The same click on open canvas does reach it.
+        QTest::mouseClick(view.windowHandle(), Qt::LeftButton, {}, below);
+        QCOMPARE(canvas->strokes().size(), 1);
+    }
+
+    void selectionDrags_data()
+    {
+        QTest::addColumn<QLine>("drag");
+        QTest::addColumn<QRectF>("reported"); // empty: the selection stays open
+        QTest::newRow("3 wide") << QLine(50, 50, 53, 150) << QRectF();
+        QTest::newRow("exactly 4x4") << QLine(50, 50, 54, 54) << QRectF(50, 50, 4, 4);
+        QTest::newRow("up and left") << QLine(300, 200, 100, 50) << QRectF(100, 50, 200, 150);
+        QTest::newRow("past the edge") << QLine(700, 500, 900, 650) << QRectF(700, 500, 200, 150);
+    }
+
+    void selectionDrags()
+    {
+        QFETCH(QLine, drag);
+        QFETCH(QRectF, reported);
+        QList<QRectF> completed;
+        const auto view = selectionView(completed);
+        drawStroke(view.get(), {drag.p1(), drag.p2()});
+        if (reported.isEmpty()) {
+            QVERIFY(completed.isEmpty());
+            // Still open: a fresh drag completes.
+            drawStroke(view.get(), {QPointF(10, 10), QPointF(30, 30)});
+            reported = QRectF(10, 10, 20, 20);
+        }
+        QCOMPARE(completed, QList<QRectF>{reported});
+    }
+
+    void selectionPaintsDimmingRectangleAndHint()
+    {
+        QList<QRectF> completed;
+        const auto view = selectionView(completed);
+        drag(view.get(), QPointF(150, 150)); // a move without a press selects nothing
+        QCOMPARE(view->selectionRect(), QRectF());
+        press(view.get(), QPointF(100, 200));
+        drag(view.get(), QPointF(300, 400));
+        const QImage image = view->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        // Dimmed outside, lighter inside, opaque white outline on the edge.
+        QCOMPARE(QColor::fromRgba(image.pixel(10, 500)), QColor(0, 0, 0, 77));
+        QVERIFY(qAlpha(image.pixel(200, 300)) > 77 && qRed(image.pixel(200, 300)) > 0);
+        QCOMPARE(image.pixel(100, 300), qRgba(255, 255, 255, 255));
+        // The hint: white text on the centre line, 28 px down.
+        bool white = false;
+        for (int i = 0; i < 200 * 22; ++i)
+            white =
+                white || QColor::fromRgba(image.pixel(300 + i % 200, 28 + i / 200)).value() > 200;
+        QVERIFY(white);
+    }
 };
 
-QTEST_MAIN(TestDrawingView)
-#include "tst_drawingview.moc"
+QTEST_MAIN(TestViews)
+#include "tst_views.moc"
