@@ -421,9 +421,10 @@ private slots:
         QCOMPARE(status(), message + '|' + message + "|✓");
     }
 
-    // A letter on either display acts on every canvas and the toolbar marks the tool; every
-    // opening starts afresh with pen 0 in the stored colour and width. The messages' reset then
-    // brings back the idle status.
+    // Without blending the pen waits for its stills; toggled off before they come, it never
+    // opens. A letter on either display acts on every canvas and the toolbar marks the tool;
+    // every opening starts afresh with pen 0 in the stored colour and width. The messages' reset
+    // then brings back the idle status.
     void canvasCommandsAndFreshOpenings()
     {
         // A newer message keeps its own time, however little the one before had left.
@@ -433,7 +434,11 @@ private slots:
         m_app->statusLine().setMillisecondsPerSecond(1);
         m_app->settings().setColor(QColor(10, 120, 200), SettingsKeys::redColor);
         m_app->settings().setDouble(7.5, SettingsKeys::lineWidth);
-        perform("toggle");
+        m_capturer->live = false;
+        for (int i = 0; i < 3; ++i)
+            m_app->toggleMarker();
+        QVERIFY(!m_app->overlayManager().isShowing());
+        QTRY_COMPARE(windowsAlive<OverlayWindow>(), 2);
         const auto canvases = [&] {
             QStringList states; // "colour width tool strokes" per canvas
             for (const DrawingView* v : m_app->overlayManager().drawingViews())
@@ -456,8 +461,9 @@ private slots:
     }
 
     // Re-opening brings back a minimised control window; stored keys are shown as stored, even
-    // where no such key exists; the folder that the desktop cannot show is named.
-    void reopenKeysAndFolder()
+    // where no such key exists; the folder that the desktop cannot show is named. Qt's own colour
+    // picker speaks Chinese; an alert has room for its title and its reason.
+    void controlWindow()
     {
         ControlWindow* window = m_app->controlWindow();
         window->showMinimized();
@@ -477,17 +483,12 @@ private slots:
         QVERIFY(QFileInfo(root).isDir());
         QCOMPARE(m_log.mid(m_log.size() - 2),
                  (QStringList{"open:" + root, "status:无法打开截图文件夹：" + root}));
-    }
-
-    // Qt's own colour picker in Chinese; an alert with room for its title and its reason.
-    void chineseDialogsAndRoomyAlerts()
-    {
         setUpApplication();
         QCOMPARE(QColorDialog().windowTitle(), QString("选择颜色"));
-        MessageBoxAlerts().showSheet(m_app->controlWindow(),
-                                     {"设置无法保存", "无法写入设置文件“/home/用户/.config/Vellori/"
-                                                      "vellori.conf”，磁盘可能已满。"});
-        auto* box = m_app->controlWindow()->findChild<QMessageBox*>();
+        MessageBoxAlerts().showSheet(window,
+                                     {"设置无法保存", "无法写入设置文件“/home/用户/.config/"
+                                                      "Vellori/vellori.conf”，磁盘可能已满。"});
+        auto* box = window->findChild<QMessageBox*>();
         QVERIFY(box && QTest::qWaitForWindowExposed(box));
         QCOMPARE_GE(box->width(), 420);
     }
@@ -560,16 +561,6 @@ private slots:
         QVERIFY(pen && !views.contains(pen));
         QTest::keyClick(pen, Qt::Key_Escape);
         QCOMPARE(QWidget::keyboardGrabber(), views.last());
-    }
-
-    // Without blending the pen waits for its stills; toggled off before they come, it never opens.
-    void penWaitsForItsStills()
-    {
-        m_capturer->live = false;
-        for (int i = 0; i < 3; ++i)
-            m_app->toggleMarker();
-        QVERIFY(!m_app->overlayManager().isShowing());
-        QTRY_COMPARE(windowsAlive<OverlayWindow>(), 2);
     }
 
     // The desktop's choice wins wherever the keys are shown. A key it assigned none, or a
