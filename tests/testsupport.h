@@ -29,9 +29,7 @@ inline bool isolateSettings()
 
 inline void clearSettings()
 {
-    QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori");
-    raw.clear();
-    raw.sync();
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori").clear();
 }
 
 inline void sendMouse(QWidget* w, QEvent::Type type, QPointF p, Qt::MouseButton button,

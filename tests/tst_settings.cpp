@@ -19,7 +19,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <limits>
 #include <sys/resource.h>
 
 namespace
@@ -179,15 +178,13 @@ private slots:
         QCOMPARE(f.shown(), saved);
     }
 
-    // Each of F1 to F12 has a code of its own that leads back to it; any other number, even one
-    // whose low 32 bits are a real key's, registers F9.
+    // Each of F1 to F12 has a code of its own that leads back to it; a hand-edited F13 registers
+    // F9.
     void functionKeys()
     {
         for (int n = 1; n <= 12; ++n)
             QCOMPARE(functionKeyNumber(functionKeyCode(n)), n);
-        QCOMPARE(functionKeyCode(qint64(1) << 32 | 8), functionKeyCode(9));
-        QCOMPARE(functionKeyCode(std::numeric_limits<qint64>::min()), functionKeyCode(9));
-        QCOMPARE(functionKeyNumber(functionKeyCode(1) + 256), 0);
+        QCOMPARE(functionKeyCode(13), functionKeyCode(9));
     }
 };
 

