@@ -136,16 +136,6 @@ class TestViews : public QObject
         return canvases;
     }
 
-    // A shown selection view that reports its selections to `completed`.
-    static std::unique_ptr<SelectionView> selectionView(QList<QRectF>& completed)
-    {
-        auto view = std::make_unique<SelectionView>();
-        view->resize(800, 600);
-        view->onComplete = [&completed](const QRectF& r) { completed << r; };
-        view->show();
-        return view;
-    }
-
 private slots:
     void initTestCase()
     {
@@ -166,30 +156,22 @@ private slots:
         m_overlay.reset();
     }
 
-    // The eraser reaches three times its width, at least 18, from a stroke's points.
-    void eraseHit_data()
-    {
-        QTest::addColumn<double>("eraserWidth");
-        QTest::addColumn<QPointF>("at");
-        QTest::addColumn<bool>("hit");
-        QTest::newRow("width 4 at 18") << 4.0 << QPointF(82, 100) << true;
-        QTest::newRow("width 4 past 18") << 4.0 << QPointF(81.9999, 100) << false;
-        QTest::newRow("width 10 at 30") << 10.0 << QPointF(100, 190) << true;
-        QTest::newRow("width 10 past 30") << 10.0 << QPointF(69.9999, 100) << false;
-        QTest::newRow("mid-segment, far from points") << 4.0 << QPointF(100, 300) << false;
-    }
-
+    // The eraser reaches three times its width, at least 18, from a stroke's points; wide strokes
+    // do not widen its reach.
     void eraseHit()
     {
-        QFETCH(double, eraserWidth);
-        QFETCH(QPointF, at);
-        // Wide strokes: only the eraser's own width sets its reach.
-        m_view->applyPen(red, 40);
-        drawStroke(m_view.get(), {{100, 100}, {100, 160}, {100, 500}});
-        m_view->applyPen(red, eraserWidth);
-        m_view->useEraser();
-        press(m_view.get(), at);
-        QTEST(m_view->strokes().isEmpty(), "hit");
+        const auto erases = [this](double eraserWidth, QPointF at) {
+            DrawingView view(*m_settings);
+            view.applyPen(red, 40);
+            drawStroke(&view, {{100, 100}, {100, 160}, {100, 500}});
+            view.applyPen(red, eraserWidth);
+            view.useEraser();
+            press(&view, at);
+            return view.strokes().isEmpty();
+        };
+        QVERIFY(erases(4, {82, 100}) && !erases(4, {81.9999, 100}));
+        QVERIFY(erases(10, {100, 190}) && !erases(10, {69.9999, 100}));
+        QVERIFY(!erases(4, {100, 300})); // mid-segment, far from its points
     }
 
     // Drags append one point per move of the held left button and keep the pen they began with;
@@ -226,29 +208,17 @@ private slots:
     }
 
     // Control+Z: the key code, not the control character in the text, names the letter. A
-    // composing input method delivers text without a key code.
-    void keys_data()
-    {
-        QTest::addColumn<QString>("green"); // the green pen's stored letter
-        QTest::addColumn<int>("key");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("command");
-        const QString composed("\u00e9"), decomposed("e\u0301");
-        QTest::newRow("Ctrl+Z") << "e" << int(Qt::Key_Z) << "\x1a" << int(CanvasCommand::eraser);
-        QTest::newRow("e + ´, é stored")
-            << composed << int(Qt::Key_unknown) << decomposed << int(CanvasCommand::preset2);
-        QTest::newRow("é, e + ´ stored")
-            << decomposed << int(Qt::Key_Eacute) << composed << int(CanvasCommand::preset2);
-    }
-
+    // composing input method delivers text without a key code; é and e + ´ are one letter.
     void keys()
     {
-        QFETCH(QString, green);
-        QFETCH(int, key);
-        QFETCH(QString, text);
-        SettingsStore settings;
-        settings.setString(green, SettingsKeys::greenKey);
-        QTEST(int(commandForKeyPress(key, {}, text, settings)), "command");
+        const auto command = [this](int key, const QString& text) {
+            return int(commandForKeyPress(key, {}, text, *m_settings));
+        };
+        QCOMPARE(command(Qt::Key_Z, "\x1a"), int(CanvasCommand::eraser));
+        m_settings->setString("\u00e9", SettingsKeys::greenKey);
+        QCOMPARE(command(Qt::Key_unknown, "e\u0301"), int(CanvasCommand::preset2));
+        m_settings->setString("e\u0301", SettingsKeys::greenKey);
+        QCOMPARE(command(Qt::Key_Eacute, "\u00e9"), int(CanvasCommand::preset2));
     }
 
     // On the display at scale 1 and the one at scale 2: strokes of every width, also past the
@@ -421,42 +391,21 @@ private slots:
         QCOMPARE(canvas->strokes().size(), 1);
     }
 
-    void selectionDrags_data()
+    // A move without a press selects nothing. The selection is lighter than the dimming, with an
+    // opaque white outline, under a hint; a drag under 4 px either way selects nothing, one up
+    // and to the left or past the edge selects what it spans.
+    void selection()
     {
-        QTest::addColumn<QLine>("drag");
-        QTest::addColumn<QRectF>("reported"); // empty: the selection stays open
-        QTest::newRow("3 wide") << QLine(50, 50, 53, 150) << QRectF();
-        QTest::newRow("exactly 4x4") << QLine(50, 50, 54, 54) << QRectF(50, 50, 4, 4);
-        QTest::newRow("up and left") << QLine(300, 200, 100, 50) << QRectF(100, 50, 200, 150);
-        QTest::newRow("past the edge") << QLine(700, 500, 900, 650) << QRectF(700, 500, 200, 150);
-    }
-
-    void selectionDrags()
-    {
-        QFETCH(QLine, drag);
-        QFETCH(QRectF, reported);
+        SelectionView view;
         QList<QRectF> completed;
-        const auto view = selectionView(completed);
-        drawStroke(view.get(), {drag.p1(), drag.p2()});
-        if (reported.isEmpty()) {
-            QVERIFY(completed.isEmpty());
-            // Still open: a fresh drag completes.
-            drawStroke(view.get(), {QPointF(10, 10), QPointF(30, 30)});
-            reported = QRectF(10, 10, 20, 20);
-        }
-        QCOMPARE(completed, QList<QRectF>{reported});
-    }
-
-    void selectionPaintsDimmingRectangleAndHint()
-    {
-        QList<QRectF> completed;
-        const auto view = selectionView(completed);
-        drag(view.get(), QPointF(150, 150)); // a move without a press selects nothing
-        QCOMPARE(view->selectionRect(), QRectF());
-        press(view.get(), QPointF(100, 200));
-        drag(view.get(), QPointF(300, 400));
-        const QImage image = view->grab().toImage().convertToFormat(QImage::Format_ARGB32);
-        // Lighter inside than the dimming, opaque white outline on the edge.
+        view.onComplete = [&completed](const QRectF& r) { completed << r; };
+        view.resize(800, 600);
+        view.show();
+        drag(&view, QPointF(150, 150));
+        QCOMPARE(view.selectionRect(), QRectF());
+        press(&view, QPointF(100, 200));
+        drag(&view, QPointF(300, 400));
+        const QImage image = view.grab().toImage().convertToFormat(QImage::Format_ARGB32);
         QVERIFY(qAlpha(image.pixel(200, 300)) > 77 && qRed(image.pixel(200, 300)) > 0);
         QCOMPARE(image.pixel(100, 300), qRgba(255, 255, 255, 255));
         // The hint: white text on the centre line, 28 px down.
@@ -465,6 +414,14 @@ private slots:
             white =
                 white || QColor::fromRgba(image.pixel(300 + i % 200, 28 + i / 200)).value() > 200;
         QVERIFY(white);
+        release(&view, QPointF(300, 400));
+        for (const QLine drag : {QLine(50, 50, 53, 150), QLine(50, 50, 54, 54),
+                                 QLine(300, 200, 100, 50), QLine(700, 500, 900, 650)})
+            drawStroke(&view, {drag.p1(), drag.p2()});
+        QCOMPARE(
+            completed,
+            (QList<QRectF>{
+                {100, 200, 200, 200}, {50, 50, 4, 4}, {100, 50, 200, 150}, {700, 500, 200, 150}}));
     }
 };
 
