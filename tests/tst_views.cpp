@@ -10,7 +10,6 @@
 #include "settings/settingsstore.h"
 #include "testsupport.h"
 
-#include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
