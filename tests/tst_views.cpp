@@ -104,14 +104,6 @@ struct Canvas : QObject {
     }
 };
 
-// The toolbar's buttons left to right, as the user sees them.
-QList<QPushButton*> buttons(const OverlayContentView& view)
-{
-    auto found = view.toolbar()->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly);
-    std::sort(found.begin(), found.end(), [](auto* a, auto* b) { return a->x() < b->x(); });
-    return found;
-}
-
 } // namespace
 
 class TestViews : public QObject
@@ -356,8 +348,11 @@ private slots:
             QRect(QGuiApplication::primaryScreen()->geometry().topLeft(), QSize(1000, 600)));
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
+        // Left to right, as the user sees them.
+        auto buttons = view.toolbar()->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly);
+        std::sort(buttons.begin(), buttons.end(), [](auto* a, auto* b) { return a->x() < b->x(); });
         QStringList shown;
-        for (QPushButton* b : buttons(view)) {
+        for (QPushButton* b : buttons) {
             shown << b->text();
             // The dot is painted in the pen's colour: some pixel of the button must be exactly it.
             if (shown.size() <= 3) {
@@ -373,7 +368,7 @@ private slots:
         QCOMPARE(log, QStringList({"preset0", "preset1", "preset2", "eraser", "clear", "settings",
                                    "exit"}));
 
-        const QRect first = buttons(view)[0]->geometry(), second = buttons(view)[1]->geometry();
+        const QRect first = buttons[0]->geometry(), second = buttons[1]->geometry();
         const QPoint inPanel((first.right() + second.left()) / 2, first.center().y());
         QVERIFY(!view.toolbar()->childAt(inPanel));
         const QPoint gap = view.toolbar()->mapTo(&view, inPanel), below(gap.x(), 300);
