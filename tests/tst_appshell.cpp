@@ -399,7 +399,6 @@ private slots:
         QTest::newRow("button, menu") << QStringList{button, menu} << "exited";
         QTest::newRow("Escape without toolbar") << QStringList{"toggle", "Esc right"} << "exited";
         QTest::newRow("right click") << QStringList{"toggle", "right click left"} << "exited";
-        QTest::newRow("toolbar exit") << QStringList{"toggle", "toolbar 右键退出"} << "exited";
         // Settings close the pen without saying so.
         QTest::newRow("toolbar settings") << QStringList{"toggle", "toolbar 设置"} << "settings";
         QTest::newRow("settings button") << QStringList{menu, "button 修改画笔"} << "settings";
