@@ -27,22 +27,9 @@ inline bool isolateSettings()
     return settingsFile().contains(".qttest");
 }
 
-// Writes straight into the settings file, as a hand edit would; an invalid value removes the key.
-inline void storeRaw(const QString& key, const QVariant& value)
-{
-    QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori");
-    if (value.isValid())
-        raw.setValue(key, value);
-    else
-        raw.remove(key);
-    raw.sync();
-}
-
 inline void clearSettings()
 {
-    QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori");
-    raw.clear();
-    raw.sync();
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori").clear();
 }
 
 inline void sendMouse(QWidget* w, QEvent::Type type, QPointF p, Qt::MouseButton button,

@@ -1,18 +1,23 @@
-// Drives the canvas with real mouse and key events. Pixel checks compare what the pen's canvases
-// show, on the display at scale 1 and the one at scale 2, with every stroke painted afresh.
+// The pen's canvas, its toolbar and the selection view, driven with real mouse and key events.
+// Pixel checks compare what the pen's canvases show, on the display at scale 1 and the one at
+// scale 2, with every stroke painted afresh.
 
 #include "overlay/canvascommands.h"
 #include "overlay/drawingview.h"
+#include "overlay/overlaycontentview.h"
 #include "overlay/overlaymanager.h"
+#include "screenshot/selectionview.h"
 #include "settings/settingsstore.h"
 #include "testsupport.h"
 
-#include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QScreen>
 #include <QTest>
+
+#include <algorithm>
 
 using namespace TestSupport;
 
@@ -101,12 +106,11 @@ struct Canvas : QObject {
 
 } // namespace
 
-class TestDrawingView : public QObject
+class TestViews : public QObject
 {
     Q_OBJECT
 
     std::optional<SettingsStore> m_settings; // made once the settings are the tests' own
-    std::unique_ptr<DrawingView> m_view;
     std::unique_ptr<OverlayManager> m_overlay;
 
     // The pen over both displays, each canvas with its display copy.
@@ -128,13 +132,7 @@ private slots:
         QVERIFY(isolateSettings());
         m_settings.emplace();
     }
-    void init()
-    {
-        clearSettings();
-        m_view = std::make_unique<DrawingView>(*m_settings);
-        m_view->setGeometry(40, 40, 400, 300);
-        m_view->show();
-    }
+    void init() { clearSettings(); }
     void cleanup()
     {
         if (m_overlay)
@@ -142,89 +140,72 @@ private slots:
         m_overlay.reset();
     }
 
-    // The eraser reaches three times its width, at least 18, from a stroke's points.
-    void eraseHit_data()
-    {
-        QTest::addColumn<double>("eraserWidth");
-        QTest::addColumn<QPointF>("at");
-        QTest::addColumn<bool>("hit");
-        QTest::newRow("width 4 at 18") << 4.0 << QPointF(82, 100) << true;
-        QTest::newRow("width 4 past 18") << 4.0 << QPointF(81.9999, 100) << false;
-        QTest::newRow("width 10 at 30") << 10.0 << QPointF(100, 190) << true;
-        QTest::newRow("width 10 past 30") << 10.0 << QPointF(69.9999, 100) << false;
-        QTest::newRow("mid-segment, far from points") << 4.0 << QPointF(100, 300) << false;
-    }
-
+    // The eraser reaches three times its width, at least 18, from a stroke's points; wide strokes
+    // do not widen its reach.
     void eraseHit()
     {
-        QFETCH(double, eraserWidth);
-        QFETCH(QPointF, at);
-        // Wide strokes: only the eraser's own width sets its reach.
-        m_view->applyPen(red, 40);
-        drawStroke(m_view.get(), {{100, 100}, {100, 160}, {100, 500}});
-        m_view->applyPen(red, eraserWidth);
-        m_view->useEraser();
-        press(m_view.get(), at);
-        QTEST(m_view->strokes().isEmpty(), "hit");
+        const auto erases = [this](double eraserWidth, QPointF at) {
+            DrawingView view(*m_settings);
+            view.applyPen(red, 40);
+            drawStroke(&view, {{100, 100}, {100, 160}, {100, 500}});
+            view.applyPen(red, eraserWidth);
+            view.useEraser();
+            press(&view, at);
+            return view.strokes().isEmpty();
+        };
+        QVERIFY(erases(4, {82, 100}) && !erases(4, {81.9999, 100}));
+        QVERIFY(erases(10, {100, 190}) && !erases(10, {69.9999, 100}));
+        QVERIFY(!erases(4, {100, 300})); // mid-segment, far from its points
     }
 
     // Drags append one point per move of the held left button and keep the pen they began with;
     // the eraser, also picked mid-drag, takes strokes (the one being drawn too) until release.
     void drags()
     {
-        press(m_view.get(), {10.5, 10.25});
-        drag(m_view.get(), {20, 10});
-        drag(m_view.get(), {20, 10});
+        DrawingView view(*m_settings);
+        view.setGeometry(40, 40, 400, 300);
+        view.show();
+        press(&view, {10.5, 10.25});
+        drag(&view, {20, 10});
+        drag(&view, {20, 10});
         // Hover and right-button moves are not part of the drag, nor are moves after the release.
-        sendMouse(m_view.get(), QEvent::MouseMove, {90, 90}, Qt::NoButton, Qt::NoButton);
-        sendMouse(m_view.get(), QEvent::MouseMove, {90, 90}, Qt::NoButton, Qt::RightButton);
-        m_view->applyPen(blue, 9);
-        drag(m_view.get(), {30, 12});
-        release(m_view.get(), {30, 12});
-        drag(m_view.get(), {40, 40});
-        drawStroke(m_view.get(), {{200, 150}, {250, 150}});
-        press(m_view.get(), {20, 250});
-        drag(m_view.get(), {60, 250});
-        m_view->useEraser();
-        drag(m_view.get(), {62, 254});
-        m_view->applyPen(green, 4);
-        drag(m_view.get(), {202, 152});
-        release(m_view.get(), {202, 152});
-        QCOMPARE(m_view->strokes().size(), 1);
-        const Stroke first = m_view->strokes()[0];
+        sendMouse(&view, QEvent::MouseMove, {90, 90}, Qt::NoButton, Qt::NoButton);
+        sendMouse(&view, QEvent::MouseMove, {90, 90}, Qt::NoButton, Qt::RightButton);
+        view.applyPen(blue, 9);
+        drag(&view, {30, 12});
+        release(&view, {30, 12});
+        drag(&view, {40, 40});
+        drawStroke(&view, {{200, 150}, {250, 150}});
+        press(&view, {20, 250});
+        drag(&view, {60, 250});
+        view.useEraser();
+        drag(&view, {62, 254});
+        view.applyPen(green, 4);
+        drag(&view, {202, 152});
+        release(&view, {202, 152});
+        QCOMPARE(view.strokes().size(), 1);
+        const Stroke first = view.strokes()[0];
         QCOMPARE(first.points, (QList<QPointF>{{10.5, 10.25}, {20, 10}, {20, 10}, {30, 12}}));
         QVERIFY(first.color == red && first.width == 4.0);
 
         // Picking a pen brings back the keyboard.
-        (new QWidget(m_view.get()))->setFocus();
-        m_view->applyPen(green, 6);
-        QCOMPARE(m_view->focusWidget(), m_view.get());
+        (new QWidget(&view))->setFocus();
+        view.applyPen(green, 6);
+        QCOMPARE(view.focusWidget(), &view);
     }
 
     // Control+Z: the key code, not the control character in the text, names the letter. A
-    // composing input method delivers text without a key code.
-    void keys_data()
-    {
-        QTest::addColumn<QString>("green"); // the green pen's stored letter
-        QTest::addColumn<int>("key");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("command");
-        const QString composed("\u00e9"), decomposed("e\u0301");
-        QTest::newRow("Ctrl+Z") << "e" << int(Qt::Key_Z) << "\x1a" << int(CanvasCommand::eraser);
-        QTest::newRow("e + ´, é stored")
-            << composed << int(Qt::Key_unknown) << decomposed << int(CanvasCommand::preset2);
-        QTest::newRow("é, e + ´ stored")
-            << decomposed << int(Qt::Key_Eacute) << composed << int(CanvasCommand::preset2);
-    }
-
+    // composing input method delivers text without a key code; é and e + ´ are one letter.
     void keys()
     {
-        QFETCH(QString, green);
-        QFETCH(int, key);
-        QFETCH(QString, text);
-        SettingsStore settings;
-        settings.setString(green, SettingsKeys::greenKey);
-        QTEST(int(commandForKeyPress(key, {}, text, settings)), "command");
+        const auto command = [this](int key, const QString& text) {
+            return int(commandForKeyPress(key, {}, text, *m_settings));
+        };
+        QCOMPARE(command(Qt::Key_Z, "\x1a"), int(CanvasCommand::eraser));
+        m_settings->setString("\u00e9", SettingsKeys::greenKey);
+        QCOMPARE(command(Qt::Key_unknown, "e\u0301"), int(CanvasCommand::preset2));
+        m_settings->setString("e\u0301", SettingsKeys::greenKey);
+        QCOMPARE(command(Qt::Key_Eacute, "\u00e9"), int(CanvasCommand::preset2));
     }
 
     // On the display at scale 1 and the one at scale 2: strokes of every width, also past the
@@ -342,7 +323,96 @@ private slots:
         release(left, {500, 60});
         QCOMPARE(canvases[0]->mismatch(redrawn[0]) + canvases[1]->mismatch(redrawn[1]), QString());
     }
+
+    // Stored letters and colours, ß kept, as it would become SS, which is no single letter. Over
+    // a canvas that fills the view, each button raises one command and a click on the panel
+    // between them reaches no canvas. Clicks go through the window, so they land on whatever is
+    // on top there.
+    void toolbar()
+    {
+        m_settings->setString("ß", SettingsKeys::blueKey);
+        m_settings->setString("x", SettingsKeys::eraserKey);
+        m_settings->setString("K", SettingsKeys::clearKey);
+        const QList<QColor> colors{Qt::darkCyan, Qt::darkYellow, Qt::darkMagenta};
+        for (int i = 0; i < 3; ++i)
+            m_settings->setColor(colors[i], QList{SettingsKeys::redColor, SettingsKeys::blueColor,
+                                                  SettingsKeys::greenColor}[i]);
+        OverlayContentView view(*m_settings, true);
+        QStringList log;
+        view.onPreset = [&log](int i) { log << QString("preset%1").arg(i); };
+        view.onEraser = [&log] { log << "eraser"; };
+        view.onClear = [&log] { log << "clear"; };
+        view.onSettings = [&log] { log << "settings"; };
+        view.onExit = [&log] { log << "exit"; };
+        view.setGeometry(
+            QRect(QGuiApplication::primaryScreen()->geometry().topLeft(), QSize(1000, 600)));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        // Left to right, as the user sees them.
+        auto buttons = view.toolbar()->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly);
+        std::sort(buttons.begin(), buttons.end(), [](auto* a, auto* b) { return a->x() < b->x(); });
+        QStringList shown;
+        for (QPushButton* b : buttons) {
+            shown << b->text();
+            // The dot is painted in the pen's colour: some pixel of the button must be exactly it.
+            if (shown.size() <= 3) {
+                const QImage shot = b->grab().toImage().convertToFormat(QImage::Format_RGB32);
+                const auto* pixels = reinterpret_cast<const QRgb*>(shot.constBits());
+                const auto end = pixels + shot.width() * shot.height();
+                QVERIFY(std::find(pixels, end, colors[shown.size() - 1].rgb()) != end);
+            }
+            QTest::mouseClick(view.windowHandle(), Qt::LeftButton, {},
+                              b->mapTo(&view, b->rect().center()));
+        }
+        QCOMPARE(shown.join('|'), QString("● Q|● ß|● E|橡皮 X|清屏 K|设置|右键退出"));
+        QCOMPARE(log, QStringList({"preset0", "preset1", "preset2", "eraser", "clear", "settings",
+                                   "exit"}));
+
+        const QRect first = buttons[0]->geometry(), second = buttons[1]->geometry();
+        const QPoint inPanel((first.right() + second.left()) / 2, first.center().y());
+        QVERIFY(!view.toolbar()->childAt(inPanel));
+        const QPoint gap = view.toolbar()->mapTo(&view, inPanel), below(gap.x(), 300);
+        DrawingView* canvas = view.drawingView();
+        QTest::mouseClick(view.windowHandle(), Qt::LeftButton, {}, gap);
+        QVERIFY(canvas->strokes().isEmpty());
+        // The same click on open canvas does reach it.
+        QTest::mouseClick(view.windowHandle(), Qt::LeftButton, {}, below);
+        QCOMPARE(canvas->strokes().size(), 1);
+    }
+
+    // A move without a press selects nothing. The selection is lighter than the dimming, with an
+    // opaque white outline, under a hint; a drag under 4 px either way selects nothing, one up
+    // and to the left or past the edge selects what it spans.
+    void selection()
+    {
+        SelectionView view;
+        QList<QRectF> completed;
+        view.onComplete = [&completed](const QRectF& r) { completed << r; };
+        view.resize(800, 600);
+        view.show();
+        drag(&view, QPointF(150, 150));
+        QCOMPARE(view.selectionRect(), QRectF());
+        press(&view, QPointF(100, 200));
+        drag(&view, QPointF(300, 400));
+        const QImage image = view.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        QVERIFY(qAlpha(image.pixel(200, 300)) > 77 && qRed(image.pixel(200, 300)) > 0);
+        QCOMPARE(image.pixel(100, 300), qRgba(255, 255, 255, 255));
+        // The hint: white text on the centre line, 28 px down.
+        bool white = false;
+        for (int i = 0; i < 200 * 22; ++i)
+            white =
+                white || QColor::fromRgba(image.pixel(300 + i % 200, 28 + i / 200)).value() > 200;
+        QVERIFY(white);
+        release(&view, QPointF(300, 400));
+        for (const QLine drag : {QLine(50, 50, 53, 150), QLine(50, 50, 54, 54),
+                                 QLine(300, 200, 100, 50), QLine(700, 500, 900, 650)})
+            drawStroke(&view, {drag.p1(), drag.p2()});
+        QCOMPARE(
+            completed,
+            (QList<QRectF>{
+                {100, 200, 200, 200}, {50, 50, 4, 4}, {100, 50, 200, 150}, {700, 500, 200, 150}}));
+    }
 };
 
-QTEST_MAIN(TestDrawingView)
-#include "tst_drawingview.moc"
+QTEST_MAIN(TestViews)
+#include "tst_views.moc"

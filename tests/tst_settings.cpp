@@ -1,4 +1,8 @@
+// The settings form as the user fills it in, on a full disk too, and the hot keys the stored
+// numbers register.
+
 #include "desktop/alerts.h"
+#include "hotkeys/hotkeycodes.h"
 #include "settings/colorswatch.h"
 #include "settings/settingsstore.h"
 #include "settings/settingswindowcontroller.h"
@@ -13,6 +17,9 @@
 #include <QScopeGuard>
 #include <QSlider>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace
 {
@@ -64,7 +71,7 @@ struct Fixture : Alerts {
 
 } // namespace
 
-class TestSettingsWindow : public QObject
+class TestSettings : public QObject
 {
     Q_OBJECT
 
@@ -74,44 +81,58 @@ private slots:
 
     void refusedSave_data()
     {
-        QTest::addColumn<int>("screenshotIndex");
-        QTest::addColumn<QString>("letter"); // typed as the blue pen's
+        QTest::addColumn<int>("markerIndex"); // -1: none, as for a hand-edited F13
+        QTest::addColumn<QString>("letter");  // typed as the blue pen's
         QTest::addColumn<QString>("message");
+        const QString sameKey("画笔和截图不能使用同一个 F 键。");
         QTest::newRow("settings file is a folder")
-            << 8 << "W"
+            << 7 << "W"
             << QString("“%1”是一个文件夹，设置无法写入。").arg(TestSupport::settingsFile());
-        QTest::newRow("same F key") << 7 << "W"
-                                    << "画笔和截图不能使用同一个 F 键。";
-        QTest::newRow("not a letter") << 8 << "12"
+        // The keys are checked before the letters.
+        QTest::newRow("same F key, a letter missing") << 8 << "" << sameKey;
+        QTest::newRow("no F key") << -1 << "W" << sameKey;
+        QTest::newRow("not a letter") << 7 << "12"
                                       << "画笔内部快捷键必须是单个字母。";
+        // A file size limit of nothing: the store goes on with what the file holds.
+        QTest::newRow("disk full")
+            << 7 << "W"
+            << QString("无法写入设置文件“%1”，磁盘可能已满。").arg(TestSupport::settingsFile());
     }
 
     void refusedSave()
     {
-        QFETCH(int, screenshotIndex);
+        QFETCH(int, markerIndex);
         QFETCH(QString, letter);
         QFETCH(QString, message);
+        SettingsStore().setString("v", SettingsKeys::blueKey); // what the file holds
         if (message.contains("文件夹")) {
             QFile::remove(TestSupport::settingsFile());
             QVERIFY(QDir().mkpath(TestSupport::settingsFile()));
         }
         const auto restore = qScopeGuard([] { QDir().rmdir(TestSupport::settingsFile()); });
         Fixture f;
-        f.c.screenshotPopup()->setCurrentIndex(screenshotIndex);
+        f.c.markerPopup()->setCurrentIndex(markerIndex);
         f.fields[1]->setText(letter);
         f.c.widthSlider()->setValue(750);
         const QStringList typed = f.shown();
+        const QVariantMap stored = snapshot();
 
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        const rlimit room{message.contains("磁盘") ? 0 : old.rlim_cur, old.rlim_max};
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &room), 0);
         QTest::keyClick(f.c.eraserKey(), Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &old), 0);
 
         QCOMPARE(f.sheets, QStringList{"window|设置无法保存|" + message});
-        QVERIFY(snapshot().isEmpty() && f.saves == 0 && f.c.window()->isVisible());
+        QVERIFY(snapshot() == stored && f.saves == 0 && f.c.window()->isVisible());
         QCOMPARE(f.shown(), typed);
     }
 
     // Cancel writes nothing; the next opening shows the store, a width clamped before it reaches
     // the slider's int, and a stored ß as ß, not SS, which is no single letter. A save then
-    // writes everything, the ß untouched.
+    // writes everything, the ß untouched; a Roman numeral counts as a letter.
     void cancelThenSave()
     {
         SettingsStore().setString("ß", SettingsKeys::eraserKey);
@@ -128,7 +149,7 @@ private slots:
                                          "#34c759", "1600", "16 px"}));
         f.c.markerPopup()->setCurrentIndex(2);
         f.c.screenshotPopup()->setCurrentIndex(10);
-        const QStringList letters{" A ", "b", "\u00C9", QString(), "\u3000k"};
+        const QStringList letters{" A ", "\u216B", "\u00C9", QString(), "\u3000k"};
         for (int i = 0; i < letters.size(); ++i)
             if (!letters[i].isNull())
                 f.fields[i]->setText(letters[i]);
@@ -146,17 +167,25 @@ private slots:
         QTest::keyClick(f.c.eraserKey(), Qt::Key_Return);
 
         QCOMPARE(seenBySave, QList<QVariantMap>{snapshot()});
-        QCOMPARE(snapshot().size(), 11);
         QVERIFY(f.sheets.isEmpty() && !f.c.window()->isVisible());
         // Stored in lower case; the form shows letters in upper case.
         QCOMPARE(f.store.string(SettingsKeys::redKey, {}), QString("a"));
         // Read back through the form: each control is paired with its own key.
         f.open();
-        const QStringList saved{"F3", "F11",     "A",       "B",       "\u00C9", "ß",
+        const QStringList saved{"F3", "F11",     "A",       "\u216B",  "\u00C9", "ß",
                                 "K",  "#800000", "#00ffff", "#ffff00", "800",    "8 px"};
         QCOMPARE(f.shown(), saved);
     }
+
+    // Each of F1 to F12 has a code of its own that leads back to it; a hand-edited F13 registers
+    // F9.
+    void functionKeys()
+    {
+        for (int n = 1; n <= 12; ++n)
+            QCOMPARE(functionKeyNumber(functionKeyCode(n)), n);
+        QCOMPARE(functionKeyCode(13), functionKeyCode(9));
+    }
 };
 
-QTEST_MAIN(TestSettingsWindow)
-#include "tst_settingswindow.moc"
+QTEST_MAIN(TestSettings)
+#include "tst_settings.moc"
