@@ -1,14 +1,21 @@
 #pragma once
 
-// Helpers shared by the tests: private settings and mouse input with the button held.
+// Helpers shared by the tests: private settings, mouse input with the button held, a private
+// session bus.
 
 #include <QApplication>
+#include <QFile>
 #include <QList>
 #include <QMouseEvent>
 #include <QPointF>
+#include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QWidget>
+
+#include <csignal>
+#include <sys/prctl.h>
 
 namespace TestSupport
 {
@@ -63,5 +70,32 @@ inline void drawStroke(QWidget* w, const QList<QPointF>& points)
         drag(w, points[i]);
     release(w, points.last());
 }
+
+// A dbus-daemon of our own, gone with the test even when it crashes. Nothing is activated on it,
+// so a name nobody owns stays absent.
+struct PrivateBus {
+    QTemporaryDir folder;
+    QProcess daemon;
+    QString address = start(); // empty when the daemon did not start
+
+    QString start()
+    {
+        QFile config(folder.filePath("bus.conf"));
+        config.open(QIODevice::WriteOnly);
+        config.write(
+            QStringLiteral("<busconfig><type>session</type><listen>unix:path=%1/bus</listen>"
+                           "<auth>EXTERNAL</auth><policy context=\"default\"><allow "
+                           "send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop="
+                           "\"true\"/><allow own=\"*\"/></policy></busconfig>")
+                .arg(folder.path())
+                .toUtf8());
+        config.close();
+        daemon.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        daemon.start("dbus-daemon", {"--nofork", "--nopidfile", "--print-address",
+                                     "--config-file=" + config.fileName()});
+        return daemon.waitForReadyRead(10000) ? QString::fromUtf8(daemon.readLine()).trimmed()
+                                              : QString();
+    }
+};
 
 } // namespace TestSupport

@@ -33,9 +33,6 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 
-#include <csignal>
-#include <sys/prctl.h>
-
 namespace
 {
 
@@ -86,33 +83,6 @@ struct Capturer : ScreenCapturer {
 struct HotKeys : HotKeyBackend {
     bool registerHotKey(EventHotKeyID, quint32) override { return true; }
     void unregisterHotKey(EventHotKeyID) override {}
-};
-
-// A dbus-daemon of our own, gone with the test even when it crashes. Nothing is activated on it,
-// so a name nobody owns stays absent.
-struct PrivateBus {
-    QTemporaryDir folder;
-    QProcess daemon;
-    QString address = start(); // empty when the daemon did not start
-
-    QString start()
-    {
-        QFile config(folder.filePath("bus.conf"));
-        config.open(QIODevice::WriteOnly);
-        config.write(
-            QStringLiteral("<busconfig><type>session</type><listen>unix:path=%1/bus</listen>"
-                           "<auth>EXTERNAL</auth><policy context=\"default\"><allow "
-                           "send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop="
-                           "\"true\"/><allow own=\"*\"/></policy></busconfig>")
-                .arg(folder.path())
-                .toUtf8());
-        config.close();
-        daemon.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        daemon.start("dbus-daemon", {"--nofork", "--nopidfile", "--print-address",
-                                     "--config-file=" + config.fileName()});
-        return daemon.waitForReadyRead(10000) ? QString::fromUtf8(daemon.readLine()).trimmed()
-                                              : QString();
-    }
 };
 
 // A GlobalShortcuts portal as its documentation describes it. Calls with other argument types
@@ -268,7 +238,7 @@ class TestAppShell : public QObject
     Q_OBJECT
 
     QTemporaryDir m_home;
-    PrivateBus m_bus;
+    TestSupport::PrivateBus m_bus;
     std::unique_ptr<Portal> m_portal;
     // The fake desktop: what the user would see or hear, in order (Recorder's entries,
     // "open:<folder>", "status:<message>"), and what it answers.

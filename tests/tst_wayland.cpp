@@ -4,6 +4,7 @@
 
 #define VELLORI_BINARY qEnvironmentVariable("VELLORI_PROGRAM")
 #include "liveapp.h"
+#include "testsupport.h"
 #include "waylandsupport.h"
 
 #include <QApplication>
@@ -225,25 +226,14 @@ private slots:
         live::Sandbox sandbox({"QT_QPA_PLATFORM", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"});
         QStringList environment = desktopEnvironment();
         QFile portalFile("/tmp/out.png");
-        QProcess bus;
+        std::optional<TestSupport::PrivateBus> bus;
         if (portal) {
             QVERIFY(portalFile.open(QIODevice::WriteOnly));
             QVERIFY(portalFile.setPermissions(QFile::ReadOwner));
         } else {
-            QFile config(sandbox.path("bus.conf"));
-            QVERIFY(config.open(QIODevice::WriteOnly));
-            config.write(
-                "<busconfig><type>session</type><listen>unix:dir=" + sandbox.path("run").toUtf8() +
-                "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
-                "<allow own=\"*\"/></policy></busconfig>");
-            config.close();
-            bus.start("dbus-daemon",
-                      {"--config-file=" + config.fileName(), "--nofork", "--print-address"});
-            QVERIFY(bus.waitForReadyRead(5000));
-            const QString address = bus.readLine().trimmed();
-            environment << "DBUS_SESSION_BUS_ADDRESS=" + address;
-            QDBusConnection privateBus = QDBusConnection::connectToBus(address, "private");
+            bus.emplace();
+            environment << "DBUS_SESSION_BUS_ADDRESS=" + bus->address;
+            QDBusConnection privateBus = QDBusConnection::connectToBus(bus->address, "private");
             QVERIFY(privateBus.registerService("org.a11y.Bus") &&
                     privateBus.registerObject("/org/a11y/bus", &m_accessibility,
                                               QDBusConnection::ExportAllSlots));
@@ -252,8 +242,6 @@ private slots:
             if (portal)
                 portalFile.remove();
             QDBusConnection::disconnectFromBus("private");
-            bus.kill();
-            bus.waitForFinished();
         });
         QProcess* app = launch(sandbox, environment);
         QVERIFY(app);
