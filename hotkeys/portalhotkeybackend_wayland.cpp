@@ -153,6 +153,9 @@ private:
     // `complete`: the list holds every bound shortcut, so one missing from it has no key.
     void report(const QList<PortalShortcut>& shortcuts, bool complete, bool answer);
     void refuse();
+    // Whether an answer to the binding of `generation` goes on: not when a newer binding has
+    // begun, nor after a refusal, which it reports.
+    bool goesOn(quint64 generation, uint code);
     void vanished();
     void closeSession(const QString& session);
 
@@ -258,12 +261,8 @@ void PortalHotKeyBackend::Private::bindShortcuts(quint64 generation)
         {QVariant::fromValue(QDBusObjectPath(m_session)), QVariant::fromValue(shortcuts), QString(),
          QVariantMap()},
         [this, generation](uint code, const QVariantMap& results) {
-            if (generation != m_generation)
+            if (!goesOn(generation, code))
                 return;
-            if (code != 0) {
-                refuse();
-                return;
-            }
             const QVariant shortcuts = results.value(QStringLiteral("shortcuts"));
             if (shortcuts.isValid())
                 report(qdbus_cast<QList<PortalShortcut>>(shortcuts), true, true);
@@ -277,12 +276,8 @@ void PortalHotKeyBackend::Private::listShortcuts(quint64 generation)
     ask(QStringLiteral("ListShortcuts"),
         {QVariant::fromValue(QDBusObjectPath(m_session)), QVariantMap()},
         [this, generation](uint code, const QVariantMap& results) {
-            if (generation != m_generation)
+            if (!goesOn(generation, code))
                 return;
-            if (code != 0) {
-                refuse();
-                return;
-            }
             report(qdbus_cast<QList<PortalShortcut>>(results.value(QStringLiteral("shortcuts"))),
                    true, true);
         });
@@ -347,6 +342,15 @@ void PortalHotKeyBackend::Private::report(const QList<PortalShortcut>& shortcuts
 
 // The desktop gives no keys: no portal, no GlobalShortcuts in it, or the session or the binding
 // was refused.
+bool PortalHotKeyBackend::Private::goesOn(quint64 generation, uint code)
+{
+    if (generation != m_generation)
+        return false;
+    if (code != 0)
+        refuse();
+    return code == 0;
+}
+
 void PortalHotKeyBackend::Private::refuse()
 {
     closeSession(m_session);
