@@ -75,6 +75,12 @@ inline QList<QRect> covers(const QProcess* app)
     return rects;
 }
 
+// Keys pressed, then until the program's pen or selection covers just `monitors`.
+inline bool pressCovers(const QString& keys, const QProcess* app, const QList<QRect>& monitors)
+{
+    return xdotool("key " + keys) && QTest::qWaitFor([&] { return covers(app) == monitors; });
+}
+
 // Windows the window manager handles: the control window, alerts.
 inline QList<xcb_window_t> managed(const QProcess* app)
 {
