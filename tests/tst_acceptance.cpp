@@ -244,8 +244,7 @@ private slots:
             QVERIFY(QDir().mkpath(file.fileName()));
         else if (!settings.isEmpty())
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(settings) > 0 && file.flush());
-        for (uint16_t locks : {0, 2, 16, 18}) // none, CapsLock, NumLock, both
-            QVERIFY(!settings.isEmpty() || grabKey(keycode(XK_F9), locks));
+        QVERIFY(!settings.isEmpty() || grabKey(keycode(XK_F9), XCB_MOD_MASK_ANY));
         const auto release = qScopeGuard([] { ungrabKey(keycode(XK_F9)); });
         QProcess* app = sandbox.launch();
         QVERIFY(app);

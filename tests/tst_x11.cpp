@@ -14,8 +14,7 @@
 #include "xcbsupport.h"
 
 #include <QGuiApplication>
-#include <QPainter>
-#include <QRasterWindow>
+#include <QLabel>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
@@ -100,32 +99,6 @@ QScreen* screenNamed(const QString& name)
             return screen;
     return nullptr;
 }
-
-class PatternWindow : public QRasterWindow
-{
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter(this).drawImage(0, 0, expected({0, 0, 960, 1080}));
-    }
-};
-
-// Once its timer runs, changes colour every few milliseconds, as a playing video does.
-struct Flickering : QRasterWindow {
-    int frame = 0;
-    QTimer timer;
-    Flickering()
-    {
-        setFlags(Qt::X11BypassWindowManagerHint);
-        connect(&timer, &QTimer::timeout, this, [this] {
-            ++frame;
-            update();
-        });
-    }
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter(this).fillRect(QRect(QPoint(), size()), qRgb(0, frame % 256, 0));
-    }
-};
 
 } // namespace
 
@@ -219,8 +192,8 @@ private slots:
 
     void stillOfR()
     {
-        PatternWindow window;
-        window.setFlags(Qt::X11BypassWindowManagerHint);
+        QLabel window(nullptr, Qt::Window | Qt::X11BypassWindowManagerHint);
+        window.setPixmap(QPixmap::fromImage(expected({0, 0, 960, 1080})));
         window.setGeometry(m_right->geometry());
         window.show();
         // Until the compositor shows the window.
@@ -233,13 +206,18 @@ private slots:
     void waitsForTheVacatedAreaNotForEver()
     {
         const QRect area(100, 100, 200, 100);
-        Flickering window;
+        QWidget window(nullptr, Qt::Window | Qt::X11BypassWindowManagerHint);
+        window.setAutoFillBackground(true);
         window.setGeometry(area);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // From here on, a new colour every few milliseconds, as a playing video shows.
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, &window,
+                [&window, frame = 0]() mutable { window.setPalette(QColor(0, ++frame % 256, 0)); });
         QElapsedTimer clock;
         clock.start();
-        window.timer.start(8);
+        timer.start(8);
         QVERIFY(!stillOf(*m_capturer, screenNamed("L"), area).isNull());
         QVERIFY2(clock.elapsed() >= SettleWatch::giveUpMs && clock.elapsed() < 1500,
                  qPrintable(QString::number(clock.elapsed())));
