@@ -233,10 +233,8 @@ private slots:
         else if (runtime == "symlink")
             QVERIFY(QFile::link(folder, given = dir.filePath("link")));
         QProcessEnvironment env;
-        env.insert("XDG_CACHE_HOME", dir.filePath("cache"));
-        env.insert("DISPLAY", display);
-        env.insert("WAYLAND_DISPLAY", wayland);
-        env.insert("XDG_RUNTIME_DIR", given);
+        amend(env, {"XDG_CACHE_HOME=" + dir.filePath("cache"), "DISPLAY=" + display,
+                    "WAYLAND_DISPLAY=" + wayland, "XDG_RUNTIME_DIR=" + given});
         const QString path = SingleInstance::socketPath(env);
         const auto pattern = QRegularExpression::escape(dir.path() + '/') + name;
         QVERIFY2(QRegularExpression("^" + pattern + "$").match(path).hasMatch(), qPrintable(path));
