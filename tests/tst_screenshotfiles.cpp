@@ -65,8 +65,7 @@ private slots:
             QFile f(dir.filePath(file));
             QVERIFY(f.open(QIODevice::ReadOnly));
             QCOMPARE(f.readAll(), QByteArray(file == name ? "first" : "second"));
-            struct stat info {
-            };
+            struct stat info = {};
             ::stat(QFile::encodeName(f.fileName()).constData(), &info);
             QTEST(int(info.st_mode & 07777), "mode");
         }
