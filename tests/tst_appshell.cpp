@@ -201,10 +201,9 @@ private:
 
 template <typename T> T* startingWith(const QList<T*>& items, const QString& prefix)
 {
-    for (T* item : items) {
+    for (T* item : items)
         if (item->text().startsWith(prefix))
             return item;
-    }
     qFatal("nothing starts with %s", qPrintable(prefix));
 }
 
