@@ -119,10 +119,9 @@ class TestViews : public QObject
         m_overlay = std::make_unique<OverlayManager>(*m_settings);
         m_overlay->show({}, {});
         std::vector<std::unique_ptr<Canvas>> canvases;
-        for (DrawingView* view : m_overlay->drawingViews()) {
+        for (DrawingView* view : m_overlay->drawingViews())
             if (QTest::qWaitForWindowExposed(view->window()))
                 canvases.push_back(std::make_unique<Canvas>(*view));
-        }
         return canvases;
     }
 

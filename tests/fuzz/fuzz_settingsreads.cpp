@@ -8,20 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 
 #include <cmath>
 #include <cstdlib>
-
-namespace
-{
-
-// Present keys read the same whatever the fallback; absent or unusable ones give the fallback.
-template <typename T> void checkFallbacks(const T& first, const T& a, const T& second, const T& b)
-{
-    FUZZ_CHECK(first == second || (first == a && second == b));
-}
-
-} // namespace
 
 // Qt's readers size containers from counts in the file. A false count asks for gigabytes that are
 // never touched and, when the request fails, Qt gives up on the value. Requests over the memory
@@ -46,10 +36,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     new QGuiApplication(*argc, *argv);
     // Qt warns about every odd value it meets; at thousands of inputs a second that is noise.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-        if (type == QtFatalMsg)
-            std::fprintf(stderr, "%s\n", qPrintable(message));
-    });
+    QLoggingCategory::setFilterRules(QStringLiteral("*=false"));
     return 0;
 }
 
@@ -60,6 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(file.write(fuzzBytes(data, size)) == qint64(size));
     file.close();
 
+    // Present keys read the same whatever the fallback; absent or unusable ones give the fallback.
+    const auto checkFallbacks = [](const auto& first, const auto& a, const auto& second,
+                                   const auto& b) {
+        FUZZ_CHECK(first == second || (first == a && second == b));
+    };
     using namespace SettingsKeys;
     const SettingsStore store;
     const QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "Vellori", "vellori");
