@@ -82,13 +82,10 @@ start_xvfb() {
 }
 start_xvfb xvfb 1920x1080
 export DISPLAY=$xvfb_display
-# A second, bare X server: one instance per display is tested across the two.
-start_xvfb xvfb2 640x480
-export VELLORI_SECOND_DISPLAY=$xvfb_display
 unset WAYLAND_DISPLAY XAUTHORITY
 # Screenshot paths hold Chinese; every tool must see UTF-8 file names.
 [[ $(locale charmap 2>/dev/null) == UTF-8 ]] || export LC_ALL=C.UTF-8
-vellori_log "Xvfb on $DISPLAY, a second one on $VELLORI_SECOND_DISPLAY"
+vellori_log "Xvfb on $DISPLAY"
 
 # Two 960x1080 monitors side by side on the one 1920x1080 screen.
 xrandr --setmonitor L 960/254x1080/286+0+0 screen >/dev/null
