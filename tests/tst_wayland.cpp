@@ -144,7 +144,8 @@ private slots:
         for (const auto& [key, y, colour] :
              {std::tuple{"w", 400, kBlue}, {"e", 450, kGreen}, {"q", 500, kRed}}) {
             QVERIFY(keys({key}) && drag({{200, y}, {400, y}}));
-            QVERIFY(within([&] { return grim().pixel(600, y * 2) == colour; }));
+            QVERIFY(
+                within([y = y, colour = colour] { return grim().pixel(600, y * 2) == colour; }));
         }
         QVERIFY(keys({"z"}) && drag({{200, 390}, {200, 410}}));
         QVERIFY(within([&] { return grim().pixel(600, 800) == open.pixel(600, 800); }));
