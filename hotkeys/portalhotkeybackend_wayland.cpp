@@ -340,8 +340,6 @@ void PortalHotKeyBackend::Private::report(const QList<PortalShortcut>& shortcuts
         m_backend.onRefused(refused);
 }
 
-// The desktop gives no keys: no portal, no GlobalShortcuts in it, or the session or the binding
-// was refused.
 bool PortalHotKeyBackend::Private::goesOn(quint64 generation, uint code)
 {
     if (generation != m_generation)
@@ -351,6 +349,8 @@ bool PortalHotKeyBackend::Private::goesOn(quint64 generation, uint code)
     return code == 0;
 }
 
+// The desktop gives no keys: no portal, no GlobalShortcuts in it, or the session or the binding
+// was refused.
 void PortalHotKeyBackend::Private::refuse()
 {
     closeSession(m_session);

@@ -48,9 +48,9 @@ QRect pixels(const QRect& logical)
 }
 
 // QTRY_* count only their own sleeps, and each grim takes up to a second here.
-bool within(const std::function<bool()>& condition, int ms = 15000)
+bool within(const std::function<bool()>& condition)
 {
-    return QTest::qWaitFor(condition, ms);
+    return QTest::qWaitFor(condition, 15000);
 }
 
 // Tells a program on a bus of its own where the desktop's accessibility bus is.
