@@ -223,22 +223,25 @@ fuzz_targets() {
 }
 ((${#only[@]})) || step "fuzz targets" fuzz_targets
 
-# The Wayland desktop runs only while its tests do, and only when any is chosen.
-wayland_tests() {
-    wayland_desktop_start "$xenv" || {
+# Each Wayland desktop runs only while its tests do (those labelled with its kind), and only
+# when any is chosen.
+wayland_tests() { # KIND
+    local kind=$1 status=0
+    wayland_desktop_start "$kind" "$xenv" || {
         wayland_desktop_stop
         return 1
     }
-    vellori_log "Wayland desktop as $wayland_user: sway, pipewire, screenshot portal"
-    local status=0
-    ctest --test-dir build --output-on-failure --no-tests=error --timeout 300 -L wayland \
+    vellori_log "Wayland desktop $kind as $wayland_user"
+    ctest --test-dir build --output-on-failure --no-tests=error --timeout 300 -L "^$kind\$" \
         "${only[@]}" || status=1
     wayland_desktop_stop
     return $status
 }
-if [[ $(ctest --test-dir build -N -L wayland "${only[@]}") != *"Total Tests: 0"* ]]; then
-    step "tests on the Wayland desktop" wayland_tests
-fi
+for kind in sway; do
+    if [[ $(ctest --test-dir build -N -L "^$kind\$" "${only[@]}") != *"Total Tests: 0"* ]]; then
+        step "tests on the Wayland desktop $kind" wayland_tests "$kind"
+    fi
+done
 
 # The compositor is changed, then stopped, for the last steps, so they must stay the last.
 step "tests with a compositor" \

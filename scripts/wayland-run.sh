@@ -23,6 +23,6 @@ fi
 chown -R "$user:" "$bin"
 # Not exec: the copies go once the command is done.
 cd "$bin"
-mapfile -t desktop < <(grep -v '^VELLORI_' "$env_file")
+mapfile -t desktop < <(grep -v '^VELLORI_WAYLAND_USER=' "$env_file")
 runuser -u "$user" -- env -i PATH=/usr/local/bin:/usr/bin:/bin "${desktop[@]}" \
     "${program[@]}" "$bin/$(basename "$1")" "${@:3}"

@@ -1,14 +1,16 @@
 # shellcheck shell=bash
-# Sourced by scripts/test.sh: a headless Wayland desktop for the tests. sway refuses to run as
-# root, so all of it runs as an unprivileged user (VELLORI_WAYLAND_USER, default vellori-wl):
-# its own session bus, sway with two outputs side by side (1280x720 at scale 1, 1280x720 at
-# scale 2), pipewire, the portal frontend with the wlr and gtk backends, and the screenshot
-# permission granted. Everything lives in a private folder under /tmp that only that user can
-# enter; what the user runs is copied there, since the checkout may be closed to it.
+# Sourced by scripts/test.sh: a headless Wayland desktop for the tests, one kind at a time.
+# Compositors refuse to run as root, so all of it runs as an unprivileged user
+# (VELLORI_WAYLAND_USER, default vellori-wl): its own session bus, the compositor with two
+# outputs side by side (1280x720 at scale 1, 1280x720 at scale 2 where the compositor can),
+# the portal frontend with the desktop's backends, and the screenshot permission granted.
+# Everything lives in a private folder under /tmp that only that user can enter; what the user
+# runs is copied there, since the checkout may be closed to it.
 #
-#   wayland_desktop_start LOGDIR  starts it; exports VELLORI_WAYLAND_ENV, the file that
-#                                 scripts/wayland-run.sh reads to run a command on it
-#   wayland_desktop_stop          stops it and removes the folder; safe to call any time
+#   wayland_desktop_start KIND LOGDIR  starts KIND (sway); exports VELLORI_WAYLAND_ENV, the
+#                                      file that scripts/wayland-run.sh reads to run a command
+#                                      on it, which also names the kind (VELLORI_DESKTOP)
+#   wayland_desktop_stop               stops it and removes the folder; safe to call any time
 
 wayland_user=${VELLORI_WAYLAND_USER:-vellori-wl}
 wayland_dir=""
@@ -21,6 +23,15 @@ wayland_as_user() {
     local env_lines
     mapfile -t env_lines <"$wayland_dir/env"
     runuser -u "$wayland_user" -- env -i PATH=/usr/local/bin:/usr/bin:/bin "${env_lines[@]}" "$@"
+}
+
+# wayland_spawn NAME LOGDIR COMMAND... : runs COMMAND as the test user in the background,
+# logging to LOGDIR/NAME.log; stopped with the desktop.
+wayland_spawn() {
+    local name=$1 logs=$2
+    shift 2
+    wayland_as_user "$@" >"$logs/$name.log" 2>&1 &
+    wayland_pids+=($!)
 }
 
 # wayland_await WHAT LOG COMMAND... : polls COMMAND for ~10 s.
@@ -36,8 +47,37 @@ wayland_await() {
     return 1
 }
 
+# The compositor's socket, once it is there.
+wayland_socket() {
+    compgen -G "$wayland_dir/run/wayland-*" | grep -v '\.lock$' | head -n 1
+}
+
+# sway with the wlr and gtk portal backends; pipewire, without which the wlr backend exits.
+wayland_start_sway() {
+    local logs=$1 run=$wayland_dir/run
+    echo XDG_CURRENT_DESKTOP=sway >>"$wayland_dir/env"
+    cat >"$wayland_dir/sway.conf" <<CONF
+output HEADLESS-1 mode 1280x720 position 0 0
+output HEADLESS-2 mode 1280x720 position 1280 0 scale 2
+default_border none
+CONF
+    # A file of another user under the portal's fixed name makes every screenshot fail.
+    if [[ -e $wayland_portal_file && $(stat -c %U "$wayland_portal_file") != "$wayland_user" ]]; then
+        rm -f "$wayland_portal_file"
+    fi
+    wayland_spawn sway "$logs" WLR_BACKENDS=headless WLR_RENDERER=pixman \
+        WLR_LIBINPUT_NO_DEVICES=1 WLR_HEADLESS_OUTPUTS=2 sway -c "$wayland_dir/sway.conf"
+    wayland_await sway "$logs/sway.log" compgen -G "$run/sway-ipc.*.sock" || return 1
+    {
+        echo "WAYLAND_DISPLAY=$(basename "$(wayland_socket)")"
+        echo "SWAYSOCK=$(compgen -G "$run/sway-ipc.*.sock")"
+    } >>"$wayland_dir/env"
+    wayland_spawn pipewire "$logs" pipewire
+    wayland_await pipewire "$logs/pipewire.log" compgen -G "$run/pipewire-0"
+}
+
 wayland_desktop_start() {
-    local logs=$1 run home
+    local kind=$1 logs=$2 run home
     if ! id -u "$wayland_user" >/dev/null 2>&1; then
         useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin \
             "$wayland_user" || return 1
@@ -47,58 +87,42 @@ wayland_desktop_start() {
     mkdir -p "$run" "$home" "$wayland_dir/bin"
     chown -R "$wayland_user:" "$wayland_dir"
     chmod 700 "$wayland_dir" "$run"
-    cat >"$wayland_dir/env" <<EOF
+    cat >"$wayland_dir/env" <<EOF2
 HOME=$home
 XDG_RUNTIME_DIR=$run
-XDG_CURRENT_DESKTOP=sway
 XDG_SESSION_TYPE=wayland
 DBUS_SESSION_BUS_ADDRESS=unix:path=$run/bus
 LC_ALL=C.UTF-8
-EOF
-    cat >"$wayland_dir/sway.conf" <<EOF
-output HEADLESS-1 mode 1280x720 position 0 0
-output HEADLESS-2 mode 1280x720 position 1280 0 scale 2
-default_border none
-EOF
-    # A file of another user under the portal's fixed name makes every screenshot fail.
-    if [[ -e $wayland_portal_file && $(stat -c %U "$wayland_portal_file") != "$wayland_user" ]]; then
-        rm -f "$wayland_portal_file"
-    fi
+EOF2
 
-    wayland_as_user dbus-daemon --session --address="unix:path=$run/bus" --nofork \
-        --nopidfile >"$logs/dbus.log" 2>&1 &
-    wayland_pids+=($!)
+    wayland_spawn dbus "$logs" dbus-daemon --session --address="unix:path=$run/bus" --nofork \
+        --nopidfile
     wayland_await "the session bus" "$logs/dbus.log" test -S "$run/bus" || return 1
 
-    wayland_as_user WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
-        WLR_HEADLESS_OUTPUTS=2 sway -c "$wayland_dir/sway.conf" >"$logs/sway.log" 2>&1 &
-    wayland_pids+=($!)
-    wayland_await sway "$logs/sway.log" compgen -G "$run/sway-ipc.*.sock" || return 1
-    local socket
-    socket=$(compgen -G "$run/wayland-*" | grep -v '\.lock$' | head -n 1)
-    {
-        echo "WAYLAND_DISPLAY=${socket##*/}"
-        echo "SWAYSOCK=$(compgen -G "$run/sway-ipc.*.sock")"
-    } >>"$wayland_dir/env"
+    case $kind in
+    sway) wayland_start_sway "$logs" || return 1 ;;
+    *)
+        echo "no such test desktop: $kind" >&2
+        return 1
+        ;;
+    esac
 
     # Services the bus starts must reach the compositor.
     wayland_as_user dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP \
         XDG_RUNTIME_DIR XDG_SESSION_TYPE || return 1
-    # The wlr portal backend exits at once without pipewire.
-    wayland_as_user pipewire >"$logs/pipewire.log" 2>&1 &
-    wayland_pids+=($!)
-    wayland_await pipewire "$logs/pipewire.log" compgen -G "$run/pipewire-0" || return 1
-
     # No dialog may wait for an answer.
     wayland_as_user gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore \
         --object-path /org/freedesktop/impl/portal/PermissionStore \
         --method org.freedesktop.impl.portal.PermissionStore.SetPermission \
         screenshot true screenshot "" "['yes']" >/dev/null || return 1
-    wayland_await "the screenshot portal" "$logs/sway.log" wayland_as_user gdbus call --session \
+    wayland_await "the screenshot portal" "$logs/dbus.log" wayland_as_user gdbus call --session \
         --dest org.freedesktop.portal.Desktop --object-path /org/freedesktop/portal/desktop \
         --method org.freedesktop.DBus.Properties.Get org.freedesktop.portal.Screenshot version ||
         return 1
-    echo "VELLORI_WAYLAND_USER=$wayland_user" >>"$wayland_dir/env"
+    {
+        echo "VELLORI_WAYLAND_USER=$wayland_user"
+        echo "VELLORI_DESKTOP=$kind"
+    } >>"$wayland_dir/env"
     export VELLORI_WAYLAND_ENV=$wayland_dir/env
 }
 
@@ -123,19 +147,21 @@ wayland_desktop_stop() {
     unset VELLORI_WAYLAND_ENV
 }
 
-# Run directly, it brings the desktop up around one command and takes it down again:
-#   bash scripts/waylanddesktop.sh bench build/bench/bench_wayland [ARGS...]
+# Run directly, it brings a desktop up around one command and takes it down again:
+#   bash scripts/waylanddesktop.sh bench [KIND] build/bench/bench_wayland [ARGS...]
 if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
     set -euo pipefail
     [[ ${1:-} == bench && $# -ge 2 ]] || {
-        echo "usage: $0 bench PROGRAM [ARGS...]" >&2
+        echo "usage: $0 bench [sway] PROGRAM [ARGS...]" >&2
         exit 2
     }
     shift
+    kind=sway
+    [[ $1 != sway ]] || { kind=$1; shift; }
     cd "$(dirname "${BASH_SOURCE[0]}")/.."
     source scripts/deps.sh
     trap wayland_desktop_stop EXIT
     mkdir -p build/wlenv
-    wayland_desktop_start build/wlenv
+    wayland_desktop_start "$kind" build/wlenv
     bash scripts/wayland-run.sh "$1" build/vellori "${@:2}"
 fi
