@@ -10,7 +10,7 @@
 
 #include <wayland-client.h>
 
-Q_LOGGING_CATEGORY(lcStills, "vellori.stills")
+Q_LOGGING_CATEGORY(lcStills, "vellori.stills", QtInfoMsg)
 
 namespace
 {
