@@ -30,9 +30,8 @@ const QString kHotKeysRefused = QStringLiteral("有快捷键被其他程序占�
 
 AppDelegate::AppDelegate(Platform platform)
     : m_platform(std::move(platform)),
-      m_screenshotFlow(std::make_unique<ScreenshotFlow>(
-          ScreenshotDesktop{*m_platform.alerts, *m_platform.permission, *m_platform.capturer,
-                            *m_platform.sound, m_platform.clock}))
+      m_screenshotFlow(std::make_unique<ScreenshotFlow>(ScreenshotDesktop{
+          *m_platform.alerts, *m_platform.capturer, *m_platform.sound, m_platform.clock}))
 {
     m_statusLine.onMessage = [this](const QString& message) { showStatusMessage(message); };
     m_statusLine.onIdle = [this] { showIdleStatus(); };
@@ -45,6 +44,7 @@ AppDelegate::AppDelegate(Platform platform)
         if (m_overlayManager)
             m_overlayManager->showToolbar();
     };
+    flow.onStillsFailed = [this] { showHiddenForStills(); };
     // A layer that stays open takes the keyboard back from one that closed above it.
     flow.onSelectionClosed = [this] {
         if (m_overlayManager)
@@ -222,9 +222,9 @@ void AppDelegate::toggleMarker()
     updateStatus(QStringLiteral("画笔已开启"), 2);
 }
 
-void AppDelegate::captureScreenshot()
+bool AppDelegate::captureScreenshot()
 {
-    m_screenshotFlow->captureScreenshot();
+    return m_screenshotFlow->captureScreenshot();
 }
 
 SelectionManager* AppDelegate::selectionManager() const
@@ -242,16 +242,27 @@ bool AppDelegate::isTakingScreenshot() const
 QRegion AppDelegate::hideForStills()
 {
     QRegion vacated;
+    m_hiddenForStills.clear();
     for (QWidget* window : {static_cast<QWidget*>(m_controlWindow.get()),
                             m_settingsController ? m_settingsController->window() : nullptr}) {
         if (window && window->isVisible()) {
             vacated += window->frameGeometry();
             window->hide();
+            m_hiddenForStills.emplace_back(window);
         }
     }
     if (m_overlayManager)
         vacated += m_overlayManager->hideToolbar();
     return vacated;
+}
+
+void AppDelegate::showHiddenForStills()
+{
+    for (const QPointer<QWidget>& window : m_hiddenForStills) {
+        if (window)
+            window->show();
+    }
+    m_hiddenForStills.clear();
 }
 
 void AppDelegate::showSettings()

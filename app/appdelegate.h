@@ -5,9 +5,11 @@
 #include "settings/settingsstore.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QRegion>
 
 #include <memory>
+#include <vector>
 
 class ControlWindow;
 class OverlayManager;
@@ -34,9 +36,9 @@ public:
     void applicationShouldHandleReopen();
 
     void toggleMarker();
-    // Region screenshot (see ScreenshotFlow). Ignored while an earlier one is still selecting
-    // or saving.
-    void captureScreenshot();
+    // Region screenshot (see ScreenshotFlow). Turned down, false, while an earlier one is still
+    // running.
+    bool captureScreenshot();
     void showSettings();
     void openScreenshotFolder();
     void quit();
@@ -72,6 +74,8 @@ private:
     void showStatusMessage(const QString& message);
     void showIdleStatus();
     QRegion hideForStills();
+    // After stills that failed, the windows hideForStills hid show again.
+    void showHiddenForStills();
 
     Platform m_platform;
     SettingsStore m_settings;
@@ -85,6 +89,7 @@ private:
     std::unique_ptr<ScreenshotFlow> m_screenshotFlow;
     std::unique_ptr<OverlayManager> m_overlayManager;
     std::unique_ptr<SettingsWindowController> m_settingsController;
+    std::vector<QPointer<QWidget>> m_hiddenForStills;
     bool m_hotKeyHandlerInstalled = false;
     bool m_screenshotHotKey = false;
     bool m_markerHotKey = false;

@@ -7,7 +7,6 @@ Platform nativePlatform()
 {
     Platform platform;
     platform.alerts = std::make_unique<MessageBoxAlerts>();
-    platform.permission = std::make_unique<GrantedCapturePermission>();
     platform.capturer = createScreenCapturer();
     platform.sound = createCaptureSound();
     platform.hotKeys = createHotKeyBackend();

@@ -2,7 +2,6 @@
 
 #include "desktop/alerts.h"
 #include "hotkeys/hotkeybackend.h"
-#include "screenshot/capturepermission.h"
 #include "screenshot/capturesound.h"
 #include "screenshot/screencapturer.h"
 
@@ -15,7 +14,6 @@
 // Everything the program needs from the desktop, gathered so tests can replace any part.
 struct Platform {
     std::unique_ptr<Alerts> alerts;
-    std::unique_ptr<CapturePermission> permission;
     std::unique_ptr<ScreenCapturer> capturer;
     std::unique_ptr<CaptureSound> sound;
     std::unique_ptr<HotKeyBackend> hotKeys;

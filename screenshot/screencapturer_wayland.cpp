@@ -1,49 +1,19 @@
 #include "screenshot/capturerfactory.h"
-#include "screenshot/desktopstill.h"
+#include "screenshot/portalstills.h"
+#include "screenshot/screencopy_wayland.h"
 
-#include <QDBusConnection>
-#include <QDBusError>
-#include <QDBusMessage>
-#include <QDBusObjectPath>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
-#include <QRandomGenerator>
+#include <QLoggingCategory>
 #include <QScreen>
 #include <QTimer>
-#include <QUrl>
+#include <qpa/qplatformnativeinterface.h>
 
-#include <unistd.h>
+#include <wayland-client.h>
+
+Q_LOGGING_CATEGORY(lcStills, "vellori.stills", QtInfoMsg)
 
 namespace
 {
-
-const QString kPortalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString kPortalPath = QStringLiteral("/org/freedesktop/portal/desktop");
-const QString kScreenshotInterface = QStringLiteral("org.freedesktop.portal.Screenshot");
-const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
-
-QString noServiceText()
-{
-    return QStringLiteral("此桌面环境没有提供截图服务。");
-}
-
-// Where this desktop lets the user allow screenshots.
-QString permissionHint()
-{
-    const QString desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP").toLower();
-    if (desktop.contains("gnome"))
-        return QStringLiteral("桌面拒绝了截图请求。请在“设置 → 应用”中允许本应用截取屏幕，"
-                              "然后重新截图。");
-    if (desktop.contains("kde"))
-        return QStringLiteral("桌面拒绝了截图请求。请在“系统设置 → 应用程序权限”中允许本应用截取"
-                              "屏幕，然后重新截图。");
-    return QStringLiteral("桌面拒绝了截图请求。请在桌面门户的权限存储中允许本应用截取屏幕"
-                          "（screenshot 权限），然后重新截图。");
-}
 
 // A stable identifier per output across runs: FNV-1a of its name.
 quint32 nameHash(const QString& name)
@@ -56,182 +26,105 @@ quint32 nameHash(const QString& name)
     return hash;
 }
 
+std::optional<quint32> displayIDOf(const QScreen* screen)
+{
+    if (!screen || screen->name().isEmpty())
+        return std::nullopt;
+    return nameHash(screen->name());
+}
+
+// Returns once the compositor has handled everything Qt sent it, our windows' unmapping
+// included, so no still shows what we just hid. A queue of our own keeps Qt's events to Qt.
+void awaitCompositor()
+{
+    auto* display = static_cast<wl_display*>(
+        QGuiApplication::platformNativeInterface()->nativeResourceForIntegration("wl_display"));
+    if (!display)
+        return;
+    wl_event_queue* queue = wl_display_create_queue(display);
+    auto* wrapper = static_cast<wl_display*>(wl_proxy_create_wrapper(display));
+    wl_proxy_set_queue(reinterpret_cast<wl_proxy*>(wrapper), queue);
+    wl_callback* callback = wl_display_sync(wrapper);
+    bool done = false;
+    static const wl_callback_listener listener{
+        [](void* data, wl_callback*, uint32_t) { *static_cast<bool*>(data) = true; }};
+    wl_callback_add_listener(callback, &listener, &done);
+    while (!done && wl_display_dispatch_queue(display, queue) >= 0) {
+    }
+    wl_callback_destroy(callback);
+    wl_proxy_wrapper_destroy(wrapper);
+    wl_event_queue_destroy(queue);
+}
+
 } // namespace
 
+// Reads the outputs the fastest way the desktop offers, chosen at each request by what it
+// offers then; the portal, which every desktop may have, comes last. VELLORI_STILLS=NAME keeps
+// only the backend of that name.
 class WaylandScreenCapturer : public QObject, public ScreenCapturer
 {
     Q_OBJECT
 
 public:
+    WaylandScreenCapturer()
+        : m_outputs(this), m_screencopy(m_outputs, displayIDOf, this),
+          m_portal(
+              displayIDOf, [this](const QScreen* screen) { return m_outputs.nativeSize(screen); },
+              this)
+    {
+        const QString only = qEnvironmentVariable("VELLORI_STILLS");
+        for (StillBackend* backend :
+             {static_cast<StillBackend*>(&m_screencopy), static_cast<StillBackend*>(&m_portal)}) {
+            if (only.isEmpty() || backend->name() == only)
+                m_backends.push_back(backend);
+        }
+    }
+
     std::optional<quint32> displayID(const QScreen* screen) const override
     {
-        if (!screen || screen->name().isEmpty())
-            return std::nullopt;
-        return nameHash(screen->name());
+        return displayIDOf(screen);
     }
 
     // sway and others draw black behind a translucent fullscreen window.
     bool compositing() const override { return false; }
 
-    // The portal answers only once the desktop has been read, and sway takes hidden windows off
-    // at once: nothing to wait for where our windows were.
-    void grabStills(std::function<void(StillsResult)> done, const QRegion& vacated) override;
-};
-
-namespace
-{
-
-// One non-interactive Screenshot call to the portal, from the call to its Response signal on
-// the Request object. Delivers once, then deletes itself.
-class PortalScreenshot : public QObject
-{
-    Q_OBJECT
-
-public:
-    PortalScreenshot(WaylandScreenCapturer& capturer, std::function<void(StillsResult)> done)
-        : QObject(&capturer), m_capturer(capturer), m_done(std::move(done))
+    // Nothing fades where our windows were: once the compositor has taken them off, they are
+    // gone from every picture of the screen.
+    void grabStills(std::function<void(StillsResult)> done, const QRegion&) override
     {
-    }
-
-    void start()
-    {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        if (!bus.isConnected()) {
-            // Never before grabStills returns.
-            QTimer::singleShot(0, this, [this] { fail(noServiceText()); });
-            return;
-        }
-        const QString token =
-            QStringLiteral("vellori%1").arg(QRandomGenerator::global()->generate64(), 0, 16);
-        // Listen before calling, so an early answer is not lost.
-        const QString sender = bus.baseService().mid(1).replace('.', '_');
-        listen(QDBusObjectPath(kPortalPath + "/request/" + sender + "/" + token));
-
-        QDBusMessage call = QDBusMessage::createMethodCall(kPortalService, kPortalPath,
-                                                           kScreenshotInterface, "Screenshot");
-        call << QString() << QVariantMap{{"handle_token", token}, {"interactive", false}};
-        auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
-        connect(watcher, &QDBusPendingCallWatcher::finished, this, &PortalScreenshot::called);
-    }
-
-private slots:
-    void response(uint code, const QVariantMap& results)
-    {
-        // 1: the user or the permission said no; 2: the desktop gave up, e.g. when it cannot
-        // write its file. Neither leaves a picture to use.
-        if (code == 1 || code == 2) {
-            deliver({StillsResult::Status::Refused, {}, permissionHint()});
-            return;
-        }
-        if (code != 0) {
-            fail(QStringLiteral("截图服务没有返回图像。"));
-            return;
-        }
-        deliver(stillsFrom(QUrl(results.value("uri").toString())));
+        awaitCompositor();
+        grabFrom(0, std::move(done));
     }
 
 private:
-    void called(QDBusPendingCallWatcher* watcher)
+    // The first backend from `first` on that is offered; a failed one hands over to the next.
+    void grabFrom(std::size_t first, std::function<void(StillsResult)> done)
     {
-        watcher->deleteLater();
-        const QDBusPendingReply<QDBusObjectPath> reply = *watcher;
-        if (reply.isError()) {
-            switch (reply.error().type()) {
-            case QDBusError::ServiceUnknown:
-            case QDBusError::UnknownObject:
-            case QDBusError::UnknownInterface:
-            case QDBusError::UnknownMethod:
-                fail(noServiceText());
-                break;
-            default:
-                fail(QStringLiteral("无法调用桌面的截图服务。"));
+        std::size_t i = first;
+        while (i < m_backends.size() && !m_backends[i]->available())
+            ++i;
+        if (i >= m_backends.size()) {
+            QTimer::singleShot(0, this, [done = std::move(done)] {
+                done({StillsResult::Status::Failed, {}, QStringLiteral("没有可用的截图方式。")});
+            });
+            return;
+        }
+        qCDebug(lcStills) << "stills through" << m_backends[i]->name();
+        m_backends[i]->grab([this, i, done = std::move(done)](StillsResult result) mutable {
+            if (result.status != StillsResult::Status::Failed || i + 1 >= m_backends.size()) {
+                done(std::move(result));
+                return;
             }
-            return;
-        }
-        // Older portals choose the Request path themselves.
-        if (reply.value() != m_request)
-            listen(reply.value());
+            qCDebug(lcStills) << m_backends[i]->name() << "failed:" << result.error;
+            grabFrom(i + 1, std::move(done));
+        });
     }
 
-    void listen(const QDBusObjectPath& request)
-    {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        if (!m_request.path().isEmpty())
-            bus.disconnect(kPortalService, m_request.path(), kRequestInterface, "Response", this,
-                           SLOT(response(uint, QVariantMap)));
-        m_request = request;
-        bus.connect(kPortalService, m_request.path(), kRequestInterface, "Response", this,
-                    SLOT(response(uint, QVariantMap)));
-    }
-
-    StillsResult stillsFrom(const QUrl& uri) const
-    {
-        const QString path = uri.toLocalFile();
-        const QFileInfo file(path);
-        // A file another user left under the portal's fixed name is never taken for ours.
-        if (!uri.isLocalFile() || !file.exists() || file.ownerId() != ::getuid())
-            return {
-                StillsResult::Status::Failed, {}, QStringLiteral("截图服务返回的文件无法读取。")};
-        const QImage desktop(path);
-        // The portal's scratch copy goes at once; a copy it saved among the user's files stays.
-        if (isScratchFile(path, {QDir::tempPath(), QStringLiteral("/tmp")}))
-            QFile::remove(path);
-        if (desktop.isNull())
-            return {
-                StillsResult::Status::Failed, {}, QStringLiteral("截图服务返回的文件无法读取。")};
-
-        std::vector<QScreen*> screens;
-        std::vector<OutputPlacement> outputs;
-        for (QScreen* screen : QGuiApplication::screens()) {
-            screens.push_back(screen);
-            outputs.push_back({screen->geometry(), screen->devicePixelRatio()});
-        }
-        const std::vector<StillSource> sources = stillSources(outputs, desktop.size());
-        if (sources.empty())
-            return {
-                StillsResult::Status::Failed, {}, QStringLiteral("截图的尺寸与显示器的排列不符。")};
-        StillsResult result{StillsResult::Status::Taken, {}, {}};
-        for (std::size_t i = 0; i < screens.size(); ++i) {
-            const std::optional<quint32> id = m_capturer.displayID(screens[i]);
-            if (!id)
-                continue;
-            QImage still = desktop.copy(sources[i].source);
-            if (still.size() != sources[i].native)
-                still = still.scaled(sources[i].native, Qt::IgnoreAspectRatio,
-                                     Qt::SmoothTransformation);
-            still = still.convertToFormat(QImage::Format_RGB32);
-            still.setDevicePixelRatio(screens[i]->devicePixelRatio());
-            result.stills.push_back({screens[i], *id, std::move(still)});
-        }
-        return result;
-    }
-
-    void fail(const QString& why) { deliver({StillsResult::Status::Failed, {}, why}); }
-
-    void deliver(StillsResult result)
-    {
-        if (!m_done)
-            return;
-        const std::function<void(StillsResult)> done = std::move(m_done);
-        m_done = nullptr;
-        QDBusConnection::sessionBus().disconnect(kPortalService, m_request.path(),
-                                                 kRequestInterface, "Response", this,
-                                                 SLOT(response(uint, QVariantMap)));
-        deleteLater();
-        done(std::move(result));
-    }
-
-    WaylandScreenCapturer& m_capturer;
-    std::function<void(StillsResult)> m_done;
-    QDBusObjectPath m_request;
+    WaylandOutputs m_outputs;
+    ScreencopyStills m_screencopy;
+    PortalStills m_portal;
+    std::vector<StillBackend*> m_backends;
 };
-
-} // namespace
-
-void WaylandScreenCapturer::grabStills(std::function<void(StillsResult)> done, const QRegion&)
-{
-    (new PortalScreenshot(*this, std::move(done)))->start();
-}
 
 std::unique_ptr<ScreenCapturer> createWaylandScreenCapturer()
 {

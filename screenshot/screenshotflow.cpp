@@ -2,7 +2,6 @@
 
 #include "desktop/alerts.h"
 #include "screenshot/capturegeometry.h"
-#include "screenshot/capturepermission.h"
 #include "screenshot/capturesound.h"
 #include "screenshot/pngencoder.h"
 #include "screenshot/screenshotclipboard.h"
@@ -24,20 +23,18 @@ ScreenshotFlow::ScreenshotFlow(ScreenshotDesktop desktop, QObject* parent)
 
 ScreenshotFlow::~ScreenshotFlow() = default;
 
-void ScreenshotFlow::captureScreenshot()
+bool ScreenshotFlow::captureScreenshot()
 {
-    if (m_busy)
-        return;
-    if (!m_desktop.permission.preflight()) {
-        askForPermission();
-        return;
+    if (m_busy) {
+        status(QStringLiteral("上一次截图还没有结束"), 2);
+        return false;
     }
     const QDateTime now = m_desktop.clock();
     const QString dayFolder =
         QDir(ScreenshotPaths::screenshotRoot()).filePath(ScreenshotPaths::dayName(now));
     if (!QDir().mkpath(dayFolder)) {
         fail(QStringLiteral("无法创建文件夹“%1”。").arg(dayFolder));
-        return;
+        return true;
     }
     const QString target = ScreenshotPaths::uniquePNG(dayFolder, ScreenshotPaths::fileStem(now));
     status(QStringLiteral("请拖拽选择截图区域"), 60);
@@ -51,19 +48,26 @@ void ScreenshotFlow::captureScreenshot()
                 self->stillsTaken(result, target);
         },
         vacated);
+    return true;
 }
 
 void ScreenshotFlow::stillsTaken(const StillsResult& result, const QString& target)
 {
     if (onStillsTaken)
         onStillsTaken();
-    if (result.status != StillsResult::Status::Taken) {
+    const bool usable = std::any_of(result.stills.begin(), result.stills.end(),
+                                    [](const ScreenStill& still) { return bool(still.screen); });
+    if (result.status != StillsResult::Status::Taken || !usable) {
         m_selectionManager.reset();
+        if (onStillsFailed)
+            onStillsFailed();
         if (result.status == StillsResult::Status::Refused) {
-            askForPermission(result.error);
+            m_desktop.alerts.showModal({QStringLiteral("需要重新确认屏幕录制权限"), result.error});
             m_busy = false;
         } else {
-            fail(result.error);
+            fail(result.status == StillsResult::Status::Taken
+                     ? QStringLiteral("没有得到可用的屏幕图像。")
+                     : result.error);
         }
         return;
     }
@@ -121,21 +125,6 @@ void ScreenshotFlow::grabKeyboard()
 {
     if (m_selectionManager)
         m_selectionManager->grabKeyboard();
-}
-
-void ScreenshotFlow::askForPermission(const QString& desktopHint)
-{
-    if (!desktopHint.isEmpty()) {
-        m_desktop.alerts.showModal({QStringLiteral("需要重新确认屏幕录制权限"), desktopHint});
-        return;
-    }
-    const bool asked = m_desktop.permission.request();
-    m_desktop.alerts.showModal(
-        {QStringLiteral("需要重新确认屏幕录制权限"),
-         asked ? QStringLiteral("macOS 已收到授权请求。请在系统设置中允许“Vellori截图与红笔”，"
-                                "然后完全退出并重新打开本应用。")
-               : QStringLiteral("请先在“系统设置 → 隐私与安全性 → 屏幕与系统音频录制”中允许本"
-                                "应用，然后完全退出并重新打开。")});
 }
 
 void ScreenshotFlow::fail(const QString& description)

@@ -12,22 +12,20 @@
 #include <optional>
 
 class Alerts;
-class CapturePermission;
 class CaptureSound;
 class SelectionManager;
 
 // What the flow needs from the desktop; its owner keeps every part alive.
 struct ScreenshotDesktop {
     Alerts& alerts;
-    CapturePermission& permission;
     ScreenCapturer& capturer;
     CaptureSound& sound;
     std::function<QDateTime()> clock;
 };
 
-// The region screenshot from the request to the file: permission, file name, our windows out of
-// the way, a still of every screen, the selection over the stills, then the region cut from its
-// still, encoded and written. One at a time: a request while one runs is ignored.
+// The region screenshot from the request to the file: file name, our windows out of the way, a
+// still of every screen, the selection over the stills, then the region cut from its still,
+// encoded and written. One at a time: a request while one runs is turned down.
 class ScreenshotFlow : public QObject
 {
     Q_OBJECT
@@ -36,7 +34,8 @@ public:
     explicit ScreenshotFlow(ScreenshotDesktop desktop, QObject* parent = nullptr);
     ~ScreenshotFlow() override;
 
-    void captureScreenshot();
+    // False when it was turned down, as a request while another runs is; the status says so.
+    bool captureScreenshot();
 
     // From the request until the file is written, or the request ended otherwise.
     bool isBusy() const { return m_busy; }
@@ -51,6 +50,8 @@ public:
     std::function<QRegion()> onHideWindows;
     // The stills are taken: what was hidden only for them may show again.
     std::function<void()> onStillsTaken;
+    // No usable still came: what was hidden for the request shows again.
+    std::function<void()> onStillsFailed;
     // The selection has ended; its windows close right after.
     std::function<void()> onSelectionClosed;
 
@@ -59,8 +60,6 @@ private:
     void selectionFinished(const std::optional<ScreenSelection>& selection, const QString& target);
     // Crops, encodes and writes the file, then the clipboard; why not, when it could not.
     QString writeSelection(const ScreenSelection& selection, const QString& target);
-    // desktopHint, when the desktop refused, says where it lets the user allow screenshots.
-    void askForPermission(const QString& desktopHint = {});
     void fail(const QString& description);
     void status(const QString& message, double resetAfterSeconds);
 

@@ -7,7 +7,7 @@
 VELLORI_DEPS=(
     qt6-base-dev qt6-wayland cmake ninja-build g++
     libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-shm0-dev
-    libx11-dev zlib1g-dev
+    libx11-dev zlib1g-dev libwayland-dev qt6-base-private-dev
     libcanberra-dev sound-theme-freedesktop libicu-dev
     fonts-wqy-microhei qt6-translations-l10n
 )
@@ -24,7 +24,7 @@ VELLORI_TEST_DEPS=(
     imagemagick scrot maim desktop-file-utils xclip
     clang libclang-rt-14-dev llvm
     sway xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire
-    dbus-daemon dbus-bin libglib2.0-bin grim wtype wl-clipboard libwayland-dev passwd procps
+    dbus-daemon dbus-bin libglib2.0-bin grim wtype wl-clipboard passwd procps
     at-spi2-core
 )
 

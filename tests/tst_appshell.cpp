@@ -13,6 +13,8 @@
 #include "overlay/overlaymanager.h"
 #include "overlay/overlaywindow.h"
 #include "screenshot/capturegeometry.h"
+#include "screenshot/pngencoder.h"
+#include "screenshot/portalstills.h"
 #include "screenshot/screenshotpaths.h"
 #include "screenshot/selectionmanager.h"
 #include "screenshot/selectionview.h"
@@ -31,6 +33,8 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTimer>
+#include <QUrl>
 
 namespace
 {
@@ -199,6 +203,61 @@ private:
     QList<PortalShortcut> m_bound;
 };
 
+// A screenshot portal that writes every picture to one fixed file, as the wlroots one does, in a
+// colour of its own per request, and answers as told: with a response code, not at all
+// ("silent"), or by leaving the bus ("gone").
+class ScreenshotPortal : public QDBusVirtualObject
+{
+public:
+    ScreenshotPortal(const QString& address, const QString& file)
+        : m_bus(QDBusConnection::connectToBus(address, "shots")), m_file(file)
+    {
+        m_bus.registerVirtualObject(kPath, this, QDBusConnection::SubPath);
+        m_bus.registerService("org.freedesktop.portal.Desktop");
+    }
+    ~ScreenshotPortal() override
+    {
+        m_bus.unregisterObject(kPath, QDBusConnection::UnregisterTree);
+        QDBusConnection::disconnectFromBus("shots");
+    }
+
+    QString answer;
+    const QList<QRgb> colours{qRgb(200, 0, 0), qRgb(0, 0, 200)};
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override
+    {
+        const QString request = QStringLiteral("%1/request/%2/%3")
+                                    .arg(kPath, message.service().mid(1).replace('.', '_'),
+                                         qdbus_cast<QVariantMap>(message.arguments().value(1))
+                                             .value("handle_token")
+                                             .toString());
+        m_bus.send(message.createReply(QVariant::fromValue(QDBusObjectPath(request))));
+        // The whole offscreen desktop at scale 2.
+        QImage picture(6400, 2160, QImage::Format_RGB32);
+        picture.fill(colours.value(m_calls++));
+        QFile file(m_file);
+        if (!file.open(QIODevice::WriteOnly) || file.write(encodePng(picture)) <= 0)
+            return false;
+        if (answer == "gone")
+            m_bus.unregisterService("org.freedesktop.portal.Desktop");
+        else if (answer != "silent")
+            QTimer::singleShot(50, [this, client = message.service(), request] {
+                m_bus.send(QDBusMessage::createTargetedSignal(
+                               client, request, "org.freedesktop.portal.Request", "Response")
+                           << answer.toUInt()
+                           << QVariantMap{{"uri", QUrl::fromLocalFile(m_file).toString()}});
+            });
+        return true;
+    }
+
+private:
+    static constexpr const char* kPath = "/org/freedesktop/portal/desktop";
+    QDBusConnection m_bus;
+    QString m_file;
+    int m_calls = 0;
+};
+
 template <typename T> T* startingWith(const QList<T*>& items, const QString& prefix)
 {
     for (T* item : items)
@@ -297,7 +356,6 @@ class TestAppShell : public QObject
         m_capturer = capturer.get();
         m_app = std::make_unique<AppDelegate>(
             Platform{.alerts = std::make_unique<Recorder>(m_log),
-                     .permission = std::make_unique<GrantedCapturePermission>(),
                      .capturer = std::move(capturer),
                      .sound = std::make_unique<Recorder>(m_log),
                      .hotKeys = hotKeys ? std::move(hotKeys) : std::make_unique<HotKeys>(),
@@ -463,7 +521,7 @@ private slots:
         QTest::addColumn<QString>("last"); // the log's last entries by line, the final one as begun
         QTest::newRow("saved") << "status:已保存 " + m_name + "\nsound";
         QTest::newRow("right click") << "status:请拖拽选择截图区域\nstatus:已取消截图";
-        QTest::newRow("no display identifiers") << "status:已取消截图";
+        QTest::newRow("no display identifiers") << "alert:截图失败|没有得到可用的屏幕图像。";
         QTest::newRow("refused") << "alert:需要重新确认屏幕录制权限|请在桌面设置中允许截图。";
         QTest::newRow("stills failed") << "alert:截图失败|无法读取屏幕内容。";
         QTest::newRow("no day folder") << "alert:截图失败|无法创建文件夹";
@@ -478,7 +536,7 @@ private slots:
         m_capturer->status = how == "refused"         ? Status::Refused
                              : how == "stills failed" ? Status::Failed
                                                       : Status::Taken;
-        m_capturer->error = last.section('|', 1);
+        m_capturer->error = how == "no display identifiers" ? QString() : last.section('|', 1);
         m_capturer->identifiers = how != "no display identifiers";
         QFile blocker(ScreenshotPaths::screenshotRoot()); // a file where the folder should be
         QVERIFY(how != "no day folder" ||
@@ -497,8 +555,59 @@ private slots:
         QVERIFY2(tail.join('\n').startsWith(last), qPrintable(m_log.join('\n')));
         QCOMPARE(m_log.filter("alert:").size(), int(last.startsWith("alert:")));
         QCOMPARE(saved(), how == "saved" ? QStringList{m_name} : QStringList());
+        // Hidden for good once the stills came, shown again when none did.
+        const QStringList hiddenForGood{"saved", "right click", "folder gone"};
+        QCOMPARE(m_app->controlWindow()->isVisible(), !hiddenForGood.contains(how));
         QVERIFY(!QGuiApplication::overrideCursor());
         QCOMPARE(windowsAlive<SelectionWindow>(), 0);
+    }
+
+    // Two requests in a row, the second sent before the first is answered: each a still per
+    // screen at its density, in the colour of its own picture, the file gone when the portal
+    // made it. Any other answer, silence or a portal gone ends in a reason, and the next request
+    // is taken.
+    void portalStills_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("existing"); // the portal's file was there before
+        QTest::addColumn<QString>("first"); // the first outcome and the start of its reason
+        QTest::newRow("new file") << "0" << false << "0|";
+        QTest::newRow("file that was there") << "0" << true << "0|";
+        QTest::newRow("refused") << "1" << false << "1|桌面拒绝了截图请求";
+        QTest::newRow("ended otherwise") << "2" << false << "2|桌面的截图服务没能完成截图";
+        QTest::newRow("silent") << "silent" << false << "2|截图服务在 0.1 秒内没有应答";
+        QTest::newRow("gone") << "gone" << false << "2|截图服务在应答之前退出了";
+    }
+
+    void portalStills()
+    {
+        QFETCH(QString, answer);
+        QFETCH(bool, existing);
+        const QString file = m_home.filePath("Screenshot.png");
+        QFile::remove(file);
+        QVERIFY(!existing || QFile(file).open(QIODevice::WriteOnly));
+        ScreenshotPortal portal(m_bus.address, file);
+        portal.answer = answer;
+        PortalStills stills(
+            [](const QScreen* s) { return std::optional<quint32>(s->name().size()); },
+            [](const QScreen*) { return QSize(); });
+        stills.setAnswerTimeout(answer == "silent" ? 100 : 10000);
+        std::vector<StillsResult> results;
+        for (int i = 0; i < 2; ++i)
+            stills.grab([&](StillsResult result) { results.push_back(std::move(result)); });
+        QTRY_COMPARE(results.size(), std::size_t(2));
+        QFETCH(QString, first);
+        const QString outcome = QString("%1|%2").arg(int(results[0].status)).arg(results[0].error);
+        QVERIFY2(outcome.startsWith(first), qPrintable(outcome));
+        for (std::size_t i = 0; answer == "0" && i < 2; ++i) {
+            QCOMPARE(results[i].stills.size(), std::size_t(2));
+            const QImage& right = results[i].stills[1].image;
+            QCOMPARE(right.size(), QSize(2560, 1440));
+            QCOMPARE(right.devicePixelRatio(), 2.0);
+            QCOMPARE(results[i].stills[0].image.size(), QSize(1920, 1080));
+            QCOMPARE(right.pixel(0, 0), portal.colours[i]);
+        }
+        QCOMPARE(QFile::exists(file), existing || answer != "0");
     }
 
     // Over the pen its toolbar and the control window leave the stills, and the toolbar comes back
@@ -511,6 +620,7 @@ private slots:
         m_app->captureScreenshot();
         QVERIFY(!toolbar()->isVisible() && !m_app->controlWindow()->isVisible());
         QList<QWidget*> views = openSelection();
+        QVERIFY(!m_app->captureScreenshot());
         QCOMPARE(m_capturer->grabs, 1);
         QVERIFY(toolbar()->isVisible());
         QCOMPARE(QWidget::keyboardGrabber(), views.last());

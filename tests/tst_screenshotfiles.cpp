@@ -1,5 +1,5 @@
-// The screenshot's way to disk: the still cut from the portal's image of the desktop, the region
-// cut from the still, the PNG and the file it goes into.
+// The screenshot's way to disk: the still cut from the portal's image of the desktop or read from
+// the compositor's buffer, the region cut from the still, the PNG and the file it goes into.
 
 #include "screenshot/capturegeometry.h"
 #include "screenshot/desktopstill.h"
@@ -86,58 +86,134 @@ private slots:
     }
 
     // Each screen's still cut out of one image of the whole desktop, as the screenshot portal
-    // hands it over, at the screen's own density.
+    // hands it over, at the screen's own density: the compositor's pixels where it reports them,
+    // since Qt rounds a fractional scale up.
     void sources_data()
     {
         QTest::addColumn<QList<QRect>>("logical");
         QTest::addColumn<QList<qreal>>("ratios");
+        QTest::addColumn<QList<QSize>>("reported"); // by the compositor; empty when unknown
         QTest::addColumn<QSize>("image");
         QTest::addColumn<QList<QRect>>("sources");
+        QTest::addColumn<QList<QSize>>("native");
         const QRect left(0, 0, 1280, 720), right(1280, 0, 640, 360);
         // The image comes at the highest scale: the scale-1 output's pixels are doubled in it.
         QTest::newRow("scales 1 and 2")
-            << QList{left, right} << QList<qreal>{1, 2} << QSize(3840, 1440)
-            << QList{QRect(0, 0, 2560, 1440), QRect(2560, 0, 1280, 720)};
+            << QList{left, right} << QList<qreal>{1, 2} << QList<QSize>{{}, {}} << QSize(3840, 1440)
+            << QList{QRect(0, 0, 2560, 1440), QRect(2560, 0, 1280, 720)}
+            << QList{QSize(1280, 720), QSize(1280, 720)};
         QTest::newRow("above and left of the origin")
-            << QList{QRect(-640, -360, 640, 360), left} << QList<qreal>{2, 1} << QSize(3840, 2160)
-            << QList{QRect(0, 0, 1280, 720), QRect(1280, 720, 2560, 1440)};
-        QTest::newRow("fractional scale") << QList{QRect(0, 0, 1000, 500)} << QList<qreal>{1.5}
-                                          << QSize(1500, 750) << QList{QRect(0, 0, 1500, 750)};
+            << QList{QRect(-640, -360, 640, 360), left} << QList<qreal>{2, 1}
+            << QList<QSize>{{}, {}} << QSize(3840, 2160)
+            << QList{QRect(0, 0, 1280, 720), QRect(1280, 720, 2560, 1440)}
+            << QList{QSize(1280, 720), QSize(1280, 720)};
+        // 1920x1080 panels at 125 % and 150 %, which Qt 6.4 reports at ratio 2.
+        QTest::newRow("scales 1.25 and 1.5")
+            << QList{QRect(0, 0, 1536, 864), QRect(1536, 0, 1280, 720)} << QList<qreal>{2, 2}
+            << QList{QSize(1920, 1080), QSize(1920, 1080)} << QSize(5632, 1728)
+            << QList{QRect(0, 0, 3072, 1728), QRect(3072, 0, 2560, 1440)}
+            << QList{QSize(1920, 1080), QSize(1920, 1080)};
         QTest::newRow("image of another layout")
-            << QList{left, right} << QList<qreal>{1, 2} << QSize(3840, 1000) << QList<QRect>{};
+            << QList{left, right} << QList<qreal>{1, 2} << QList<QSize>{{}, {}} << QSize(3840, 1000)
+            << QList<QRect>{} << QList<QSize>{};
     }
 
     void sources()
     {
         QFETCH(QList<QRect>, logical);
         QFETCH(QList<qreal>, ratios);
+        QFETCH(QList<QSize>, reported);
         QFETCH(QSize, image);
         std::vector<OutputPlacement> outputs;
         for (qsizetype i = 0; i < logical.size(); ++i)
-            outputs.push_back({logical[i], ratios[i]});
+            outputs.push_back({logical[i], ratios[i], reported[i]});
         QList<QRect> sources;
+        QList<QSize> native;
         for (const StillSource& s : stillSources(outputs, image)) {
             sources << s.source;
-            QCOMPARE(s.native, logical[sources.size() - 1].size() * ratios[sources.size() - 1]);
+            native << s.native;
         }
         QTEST(sources, "sources");
+        QTEST(native, "native");
     }
 
-    // Folders that exist, as the portal's do: scratch, a folder below it, and the user's pictures.
-    void scratchFiles_data()
+    // The desktop's picture over Qt's 128 MB limit (three 1440p displays at scale 2), read when
+    // the layout needs one so large, and not read for a layout that needs less.
+    void largeDesktopImage_data()
     {
-        QTest::addColumn<bool>("ours"); // the row's name is the path
-        QTest::newRow("scratch/out.png") << true;
-        QTest::newRow("scratch/shots/out.png") << false;
-        QTest::newRow("Pictures/out.png") << false;
+        QTest::addColumn<int>("displays");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("three 1440p at scale 2") << 3 << true;
+        QTest::newRow("two of them") << 2 << false;
     }
 
-    void scratchFiles()
+    void largeDesktopImage()
     {
-        QTemporaryDir root;
-        QVERIFY(QDir(root.path()).mkpath("scratch/shots") && QDir(root.path()).mkpath("Pictures"));
-        QTEST(isScratchFile(root.filePath(QTest::currentDataTag()), {root.filePath("scratch")}),
-              "ours");
+        QFETCH(int, displays);
+        QTemporaryDir dir;
+        QImage desktop(15360, 2880, QImage::Format_RGB32);
+        desktop.fill(Qt::darkCyan);
+        QFile file(dir.filePath("out.png"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(encodePng(desktop)) > 0);
+        file.close();
+        desktop = {};
+        std::vector<OutputPlacement> outputs;
+        for (int i = 0; i < displays; ++i)
+            outputs.push_back({QRect(2560 * i, 0, 2560, 1440), 2, {}});
+        const QImage read = readDesktopImage(file.fileName(), outputs);
+        QTEST(!read.isNull(), "read");
+        QVERIFY(read.isNull() || read.pixel(15359, 2879) == QColor(Qt::darkCyan).rgb());
+    }
+
+    // The portal's picture goes when the portal made it for our request, in a folder listed
+    // before: not a file that was there, nor one elsewhere.
+    void portalFiles_data()
+    {
+        QTest::addColumn<QString>("before"); // what the folder held; the row's name is the answer
+        QTest::addColumn<bool>("ours");
+        QTest::newRow("Screenshot-1.png") << "Screenshot.png" << true;
+        QTest::newRow("Screenshot.png") << "Screenshot.png" << false;
+        QTest::newRow("shots/Screenshot.png") << "" << false;
+    }
+
+    void portalFiles()
+    {
+        QTemporaryDir home;
+        QVERIFY(QDir(home.path()).mkpath("shots"));
+        QFETCH(QString, before);
+        if (!before.isEmpty())
+            QVERIFY(QFile(home.filePath(before)).open(QIODevice::WriteOnly));
+        const FolderListing listing = listFolders({home.path()});
+        const QString answer = home.filePath(QTest::currentDataTag());
+        QVERIFY(QFile(answer).open(QIODevice::WriteOnly));
+        QTEST(isNewPortalFile(answer, listing), "ours");
+    }
+
+    // The compositor's shared-memory formats, top-down or bottom-up, into opaque still pixels.
+    void buffers_data()
+    {
+        QTest::addColumn<uint>("format");
+        QTest::addColumn<bool>("yInvert");
+        QTest::addColumn<uint>("top"); // the still's top pixel; 0 when not read at all
+        QTest::newRow("XRGB8888") << 1u << false << qRgb(0x30, 0x20, 0x10);
+        QTest::newRow("ARGB8888, y inverted") << 0u << true << qRgb(0x31, 0x21, 0x11);
+        QTest::newRow("XBGR8888") << 0x34324258u << false << qRgb(0x10, 0x20, 0x30);
+        QTest::newRow("ABGR8888, y inverted") << 0x34324241u << true << qRgb(0x11, 0x21, 0x31);
+        QTest::newRow("RGB565") << 0x36314752u << false << 0u;
+    }
+
+    void buffers()
+    {
+        QFETCH(uint, format);
+        QFETCH(bool, yInvert);
+        // Two rows of one pixel in memory order B G R A and a stride of 8 bytes; the alpha says
+        // nothing about the screen.
+        const uchar memory[16] = {0x10, 0x20, 0x30, 0x00, 9, 9, 9, 9,
+                                  0x11, 0x21, 0x31, 0x7f, 9, 9, 9, 9};
+        const QImage image = imageFromBuffer(memory, QSize(1, 2), 8, format, yInvert);
+        // Its words as stored: Qt takes an RGB32 pixel's top byte to be 0xff.
+        QTEST(image.isNull() ? 0u : reinterpret_cast<const QRgb*>(image.constScanLine(0))[0],
+              "top");
     }
 
     // Through Qt's own PNG reader.
