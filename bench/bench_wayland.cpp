@@ -60,7 +60,7 @@ int main(int argc, char* argv[])
     const qsizetype runsAt = args.indexOf("--runs");
     const int runs = runsAt >= 0 && runsAt + 1 < args.size() ? args[runsAt + 1].toInt() : 7;
     const QString program = qEnvironmentVariable("VELLORI_PROGRAM");
-    if (program.isEmpty() || runs < 1 || !pointer().isValid()) {
+    if (program.isEmpty() || runs < 1 || !moveTo(kRest)) {
         std::fprintf(stderr, "run through scripts/waylanddesktop.sh bench, see the header\n");
         return 2;
     }
@@ -77,7 +77,7 @@ int main(int argc, char* argv[])
         until(wait, [&] {
             return windowsOf(QApplication::applicationPid()).size() == qsizetype(backdrops.size());
         });
-        run("swaymsg", {"move container to output " + screen->name()});
+        place(QApplication::applicationPid(), screen->name());
     }
 
     QTemporaryDir root;
@@ -101,7 +101,7 @@ int main(int argc, char* argv[])
     clock.start();
     if (!vellori.waitForStarted() ||
         until(clock, [&] { return !windowsOf(vellori.processId()).isEmpty(); }) < 0 ||
-        !run("swaymsg", {QString("[pid=%1] kill").arg(vellori.processId())})) {
+        !closeWindows(vellori.processId())) {
         std::fprintf(stderr, "vellori did not show its control window\n");
         return 1;
     }
@@ -110,7 +110,7 @@ int main(int argc, char* argv[])
     std::vector<double> shown, saved, grimMs, grimPpmMs;
     for (int round = 0; round < runs; ++round) {
         QDir(shots).removeRecursively();
-        pointer().moveTo(kRest);
+        moveTo(kRest);
         QProcess request;
         request.setProcessEnvironment(env);
         clock.restart();
@@ -123,11 +123,11 @@ int main(int argc, char* argv[])
         QElapsedTimer settle;
         settle.start();
         until(settle, [&] { return settle.elapsed() > 1500; });
-        pointer().moveTo(kArea.topLeft());
-        pointer().button(BTN_LEFT, true);
-        pointer().moveTo(kArea.bottomRight() + QPoint(1, 1));
+        moveTo(kArea.topLeft());
+        button(BTN_LEFT, true);
+        moveTo(kArea.bottomRight() + QPoint(1, 1));
         clock.restart();
-        pointer().button(BTN_LEFT, false);
+        button(BTN_LEFT, false);
         const double file = until(clock, [&] { return savedComplete(shots); });
         if (selection < 0 || file < 0) {
             std::fprintf(stderr, "run %d: selection %.0f ms, file %.0f ms\n", round + 1, selection,

@@ -3,7 +3,8 @@
 # Compositors refuse to run as root, so all of it runs as an unprivileged user
 # (VELLORI_WAYLAND_USER, default vellori-wl): its own session bus, the compositor with two
 # outputs side by side (1280x720 at scale 1, 1280x720 at scale 2 where the compositor can),
-# the portal frontend with the desktop's backends, and the screenshot permission granted.
+# the portal frontend with the desktop's backends, the screenshot permission granted, and the
+# desktop's driver (scripts/desktopdriver), through which the tests reach it.
 # Everything lives in a private folder under /tmp that only that user can enter; what the user
 # runs is copied there, since the checkout may be closed to it.
 #
@@ -13,6 +14,8 @@
 #   wayland_desktop_stop               stops it and removes the folder; safe to call any time
 
 wayland_user=${VELLORI_WAYLAND_USER:-vellori-wl}
+# Built with the tests (scripts/desktopdriver).
+wayland_driver=${VELLORI_DESKTOP_DRIVER:-build/scripts/desktopdriver/desktopdriver}
 wayland_dir=""
 wayland_pids=()
 # The wlr portal backend always writes the desktop to this one file.
@@ -119,6 +122,12 @@ EOF2
         --dest org.freedesktop.portal.Desktop --object-path /org/freedesktop/portal/desktop \
         --method org.freedesktop.DBus.Properties.Get org.freedesktop.portal.Screenshot version ||
         return 1
+    # The tests' way in: the desktop's driver, for as long as the desktop runs.
+    install -o "$wayland_user" -m 755 "$wayland_driver" "$wayland_dir/bin/"
+    wayland_spawn desktopdriver "$logs" "$wayland_dir/bin/desktopdriver" "$kind"
+    wayland_await "the desktop driver" "$logs/desktopdriver.log" wayland_as_user gdbus call \
+        --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+        --method org.freedesktop.DBus.GetNameOwner org.vellori.TestDesktop || return 1
     {
         echo "VELLORI_WAYLAND_USER=$wayland_user"
         echo "VELLORI_DESKTOP=$kind"

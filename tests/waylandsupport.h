@@ -1,22 +1,17 @@
 #pragma once
 
-// Helpers of the tests on the headless Wayland desktop that scripts/test.sh starts (sway, two
-// outputs: HEADLESS-1 1280x720 at scale 1, HEADLESS-2 640x360 logical at scale 2, right of it).
-// Everything goes through the desktop, as another program would: swaymsg for the window tree,
-// a virtual pointer, wtype for keys, grim for pixels.
+// Helpers of the tests on the headless Wayland desktops that scripts/test.sh starts (sway, KWin,
+// GNOME Shell; two outputs: 1280x720 at scale 1, and 640x360 logical at scale 2 right of it).
+// Everything goes through the desktop, as another program would: its driver on the session bus
+// (scripts/desktopdriver) for the window tree, input and pixels.
 
 #include "xcbsupport.h"
 
 #include <QDir>
 #include <QImage>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QRect>
 #include <QtDBus>
-
-#include <wayland-client.h>
 
 #include <linux/input-event-codes.h>
 
@@ -24,37 +19,51 @@ namespace WaylandSupport
 {
 
 inline const QRect kOne(0, 0, 1280, 720), kTwo(1280, 0, 640, 360);
-// The outputs draw the cursor into every picture of them: it rests in the far corner, which
-// comparisons leave out.
+// Desktops that draw the cursor into every picture of them show it in the far corner, where it
+// rests; comparisons leave that out.
 inline const QPoint kRest(1919, 719);
 inline const QRect kAll(0, 0, 1880, 720);
 
 using XcbSupport::run;
 
+// The test desktop's driver (scripts/desktopdriver/desktopdriver.h), one call at a time.
+inline QDBusMessage drive(const QString& method, const QVariantList& arguments = {})
+{
+    QDBusMessage call = QDBusMessage::createMethodCall("org.vellori.TestDesktop", "/",
+                                                       "org.vellori.TestDesktop", method);
+    call.setArguments(arguments);
+    return QDBusConnection::sessionBus().call(call, QDBus::Block, 20000);
+}
+
+inline bool drove(const QString& method, const QVariantList& arguments = {})
+{
+    const QDBusMessage reply = drive(method, arguments);
+    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
+}
+
 // Where the mapped windows of a process are, left to right; only the fullscreen ones, which
 // cover an output each, when asked.
 inline QList<QRect> windowsOf(qint64 pid, bool fullscreenOnly = false)
 {
-    QByteArray json;
-    run("swaymsg", {"-t", "get_tree", "-r"}, &json);
-    QList<QRect> found;
-    const std::function<void(const QJsonObject&)> walk = [&](const QJsonObject& node) {
-        const QJsonObject r = node["rect"].toObject();
-        if (node["pid"].toInteger() == pid && node["visible"].toBool() &&
-            (node["fullscreen_mode"].toInt() != 0 || !fullscreenOnly))
-            found << QRect(r["x"].toInt(), r["y"].toInt(), r["width"].toInt(), r["height"].toInt());
-        for (const char* children : {"nodes", "floating_nodes"})
-            for (const QJsonValue& child : node[children].toArray())
-                walk(child.toObject());
-    };
-    walk(QJsonDocument::fromJson(json).object());
-    std::sort(found.begin(), found.end(), [](QRect a, QRect b) { return a.x() < b.x(); });
-    return found;
+    qDBusRegisterMetaType<QList<QRect>>();
+    return qdbus_cast<QList<QRect>>(drive("Windows", {pid, fullscreenOnly}).arguments().value(0));
 }
 
 inline QList<QRect> covers(qint64 pid)
 {
     return windowsOf(pid, true);
+}
+
+// Closes the process's windows as their close buttons would.
+inline bool closeWindows(qint64 pid)
+{
+    return drove("Close", {pid});
+}
+
+// Puts the process's newest window over the whole output of that name.
+inline bool place(qint64 pid, const QString& output)
+{
+    return drove("Place", {pid, output});
 }
 
 // Where two images differ inside `area` by more than `tolerance` in a channel, as a bounding box.
@@ -71,116 +80,47 @@ inline QRect differs(const QImage& a, const QImage& b, const QRect& area, int to
     return box;
 }
 
-// Keys by xkb name. The headless seat has a keyboard only while a wtype runs, and clients bind
-// it only once told of it: a harmless key first, then time for them to do so.
+// What the outputs show: an area at the highest scale of the outputs it touches; the whole
+// desktop by default.
+inline QImage picture(const QRect& area = {})
+{
+    return QImage::fromData(drive("Picture", {area}).arguments().value(0).toByteArray())
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+inline bool moveTo(QPoint p)
+{
+    return drove("MoveTo", {p});
+}
+
+inline bool button(uint button, bool pressed)
+{
+    return drove("Button", {button, pressed});
+}
+
+// Key presses by xkb name.
 inline bool keys(const QStringList& names)
 {
-    QStringList arguments{"-k", "Shift_L", "-s", "300"};
-    for (const QString& name : names)
-        arguments << "-k" << name;
-    return run("wtype", arguments);
+    return drove("Keys", {names});
 }
 
-// The headless desktop has no input devices, so its seat offers no pointer until a client adds
-// a virtual one (wlr-virtual-pointer-unstable-v1, described here by hand: its requests in order).
-class VirtualPointer
+inline bool click(uint which, QPoint at)
 {
-public:
-    VirtualPointer()
-    {
-        m_display = wl_display_connect(nullptr);
-        if (!m_display)
-            return;
-        wl_registry* registry = wl_display_get_registry(m_display);
-        static const wl_registry_listener listener{
-            [](void* data, wl_registry* r, uint32_t name, const char* interface, uint32_t) {
-                auto* self = static_cast<VirtualPointer*>(data);
-                if (qstrcmp(interface, "wl_seat") == 0 && !self->m_seat)
-                    self->m_seat =
-                        static_cast<wl_seat*>(wl_registry_bind(r, name, &wl_seat_interface, 1));
-                else if (qstrcmp(interface, managerInterface.name) == 0)
-                    self->m_manager =
-                        static_cast<wl_proxy*>(wl_registry_bind(r, name, &managerInterface, 1));
-            },
-            [](void*, wl_registry*, uint32_t) {}};
-        wl_registry_add_listener(registry, &listener, this);
-        wl_display_roundtrip(m_display);
-        wl_registry_destroy(registry);
-        if (m_manager && m_seat)
-            m_pointer =
-                wl_proxy_marshal_flags(m_manager, 0, &pointerInterface, 1, 0, m_seat, nullptr);
-        wl_display_roundtrip(m_display);
-    }
-
-    // Checked before anything is sent.
-    bool isValid() const { return m_pointer; }
-
-    // To a point of the desktop's layout (1920x720 logical).
-    bool moveTo(QPoint p) { return send(1, uint32_t(p.x()), uint32_t(p.y()), 1920u, 720u); }
-    bool button(uint32_t button, bool pressed) { return send(2, button, uint32_t(pressed)); }
-
-private:
-    template <typename... Args> bool send(uint32_t opcode, Args... args)
-    {
-        wl_proxy_marshal_flags(m_pointer, opcode, nullptr, 1, 0, m_time, args...);
-        m_time += 10;
-        wl_proxy_marshal_flags(m_pointer, 4, nullptr, 1, 0); // frame
-        return wl_display_roundtrip(m_display) >= 0;
-    }
-
-    // The first five requests, all that is sent.
-    static inline const wl_message pointerRequests[] = {{"motion", "uff", nullptr},
-                                                        {"motion_absolute", "uuuuu", nullptr},
-                                                        {"button", "uuu", nullptr},
-                                                        {"axis", "uuf", nullptr},
-                                                        {"frame", "", nullptr}};
-    static inline const wl_interface pointerInterface{"zwlr_virtual_pointer_v1", 1, 5,
-                                                      pointerRequests,           0, nullptr};
-    static inline const wl_interface* createTypes[] = {&wl_seat_interface, &pointerInterface};
-    static inline const wl_message managerRequests[] = {
-        {"create_virtual_pointer", "?on", createTypes}, {"destroy", "", nullptr}};
-    static inline const wl_interface managerInterface{
-        "zwlr_virtual_pointer_manager_v1", 1, 2, managerRequests, 0, nullptr};
-
-    wl_display* m_display = nullptr;
-    wl_seat* m_seat = nullptr;
-    wl_proxy* m_manager = nullptr;
-    wl_proxy* m_pointer = nullptr;
-    uint32_t m_time = 1;
-};
-
-inline VirtualPointer& pointer()
-{
-    static VirtualPointer device;
-    return device;
-}
-
-// What the outputs show, as grim gives it: an area at the highest scale of the outputs it
-// touches; the whole desktop by default. This sway can go on showing a fullscreen window's older
-// buffer after a configure until something else repaints the output, as the pointer passing
-// over it does, which a user's mouse always does.
-inline QImage grim(const QRect& area = {})
-{
-    pointer().moveTo(kOne.center());
-    pointer().moveTo(kRest);
-    QStringList arguments;
-    if (!area.isNull())
-        arguments << "-g"
-                  << QString::asprintf("%d,%d %dx%d", area.x(), area.y(), area.width(),
-                                       area.height());
-    QByteArray png;
-    if (!run("grim", arguments << "-", &png))
-        return {};
-    return QImage::fromData(png).convertToFormat(QImage::Format_RGB32);
+    return moveTo(at) && button(which, true) && button(which, false) && moveTo(kRest);
 }
 
 // A drag with the left button through points of the desktop's layout; the pointer rests after.
 inline bool drag(const QList<QPoint>& points)
 {
-    bool ok = pointer().moveTo(points.front()) && pointer().button(BTN_LEFT, true);
+    bool ok = moveTo(points.front()) && button(BTN_LEFT, true);
     for (const QPoint& p : points.mid(1))
-        ok = ok && pointer().moveTo(p);
-    return ok && pointer().button(BTN_LEFT, false) && pointer().moveTo(kRest);
+        ok = ok && moveTo(p);
+    return ok && button(BTN_LEFT, false) && moveTo(kRest);
+}
+
+inline QByteArray clipboard(const QString& type)
+{
+    return drive("Clipboard", {type}).arguments().value(0).toByteArray();
 }
 
 // The desktop's accessibility bus, where a screen reader reads what programs show.
