@@ -350,22 +350,16 @@ bool PortalHotKeyBackend::Private::goesOn(quint64 generation, uint code)
 }
 
 // The desktop gives no keys: no portal, no GlobalShortcuts in it, or the session or the binding
-// was refused.
+// was refused. Nobody else took a key, so nothing is reported refused.
 void PortalHotKeyBackend::Private::refuse()
 {
     closeSession(m_session);
     m_session.clear();
     givesKeys = false;
-    QList<EventHotKeyID> refused;
-    for (std::size_t i = 0; i < kKnown.size(); ++i) {
-        reported[i] = QString();
-        if (m_wanted[i])
-            refused.append(kKnown[i].id);
-    }
+    for (std::optional<QString>& key : reported)
+        key = QString();
     if (m_backend.onReportChanged)
         m_backend.onReportChanged();
-    if (!refused.isEmpty() && m_backend.onRefused)
-        m_backend.onRefused(refused);
 }
 
 // Its sessions went with it, and pending requests will never be answered.
