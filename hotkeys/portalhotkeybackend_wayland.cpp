@@ -19,6 +19,7 @@ const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
+const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session");
 // Plasma 5.27 files a program's keys under its session token and keeps them there from one start
 // to the next, so every session of ours has the same one.
 const QString kSessionToken = QStringLiteral("Vellori");
@@ -146,6 +147,7 @@ public:
 public slots:
     void activated(const QDBusMessage& message);
     void shortcutsChanged(const QDBusMessage& message);
+    void sessionClosed(const QDBusMessage& message);
 
 private:
     void bind();
@@ -161,7 +163,7 @@ private:
     // Whether an answer to the binding of `generation` goes on: not when a newer binding has
     // begun, nor after a refusal, which it reports.
     bool goesOn(quint64 generation, uint code);
-    void vanished();
+    void ownerChanged(const QString& service, const QString& oldOwner, const QString& newOwner);
     void closeSession(const QString& session);
 
     PortalHotKeyBackend& m_backend;
@@ -183,17 +185,19 @@ private:
 PortalHotKeyBackend::Private::Private(PortalHotKeyBackend& backend,
                                       const QDBusConnection& connection)
     : m_backend(backend), m_connection(connection),
-      m_watcher(kService, connection, QDBusServiceWatcher::WatchForUnregistration)
+      m_watcher(kService, connection, QDBusServiceWatcher::WatchForOwnerChange)
 {
     registerPortalShortcutTypes();
     m_bindTimer.setSingleShot(true);
     m_bindTimer.setInterval(0);
     connect(&m_bindTimer, &QTimer::timeout, this, &Private::bind);
-    connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &Private::vanished);
+    connect(&m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &Private::ownerChanged);
     m_connection.connect(kService, kPath, kInterface, QStringLiteral("Activated"), this,
                          SLOT(activated(QDBusMessage)));
     m_connection.connect(kService, kPath, kInterface, QStringLiteral("ShortcutsChanged"), this,
                          SLOT(shortcutsChanged(QDBusMessage)));
+    m_connection.connect(kService, QString(), kSessionInterface, QStringLiteral("Closed"), this,
+                         SLOT(sessionClosed(QDBusMessage)));
 }
 
 PortalHotKeyBackend::Private::~Private()
@@ -398,14 +402,21 @@ void PortalHotKeyBackend::Private::refuse()
         m_backend.onReportChanged();
 }
 
-// Its sessions went with it, and pending requests will never be answered.
-void PortalHotKeyBackend::Private::vanished()
+// A portal that went took its sessions with it, and will never answer pending requests; one that
+// came (back) gets our keys.
+void PortalHotKeyBackend::Private::ownerChanged(const QString&, const QString& oldOwner,
+                                                const QString& newOwner)
 {
-    ++m_generation;
-    m_session.clear();
-    m_creating = false;
-    qDeleteAll(findChildren<PortalRequest*>(Qt::FindDirectChildrenOnly));
-    refuse();
+    if (!oldOwner.isEmpty()) {
+        ++m_generation;
+        m_session.clear();
+        m_creating = false;
+        qDeleteAll(findChildren<PortalRequest*>(Qt::FindDirectChildrenOnly));
+        refuse();
+    }
+    // A portal that our own request started answers that request.
+    if (!newOwner.isEmpty() && !m_creating)
+        m_bindTimer.start();
 }
 
 void PortalHotKeyBackend::Private::activated(const QDBusMessage& message)
@@ -424,6 +435,15 @@ void PortalHotKeyBackend::Private::shortcutsChanged(const QDBusMessage& message)
     if (m_session.isEmpty() || arguments.size() < 2 || handleOf(arguments[0]) != m_session)
         return;
     report(qdbus_cast<QList<PortalShortcut>>(arguments[1]), false, false);
+}
+
+// The desktop ended our session (it restarted, or the machine slept): the keys went with it.
+void PortalHotKeyBackend::Private::sessionClosed(const QDBusMessage& message)
+{
+    if (m_session.isEmpty() || message.path() != m_session)
+        return;
+    m_session.clear();
+    bind();
 }
 
 void PortalHotKeyBackend::Private::closeSession(const QString& session)

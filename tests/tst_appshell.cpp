@@ -110,7 +110,17 @@ public:
     // "refused <method>".
     QStringList log;
 
-    void vanish() { m_bus.unregisterService("org.freedesktop.portal.Desktop"); }
+    // "closed" ends the session, "portal gone" takes the portal away, "back" brings it back at
+    // once.
+    void end(const QString& how)
+    {
+        if (how == "closed")
+            m_bus.send(QDBusMessage::createTargetedSignal(
+                           m_client, m_session, "org.freedesktop.portal.Session", "Closed")
+                       << QVariantMap());
+        else if (m_bus.unregisterService("org.freedesktop.portal.Desktop") && how == "back")
+            m_bus.registerService("org.freedesktop.portal.Desktop");
+    }
     void activate(const QString& id)
     {
         signal("Activated", {id, qulonglong(QDateTime::currentMSecsSinceEpoch()), QVariantMap()});
@@ -530,14 +540,14 @@ private slots:
 
     // The desktop's choice wins wherever the keys are shown. A key it assigned none is reported
     // after the caller's own message, and again after a save; a desktop that gives no keys blames
-    // nobody. A start asks to bind only what the desktop does not hold, a save always; its keys run
-    // their actions and the end lets go.
+    // nobody. A closed session or a returning portal binds again, a start asks to bind only what
+    // the desktop does not hold, a save always; its keys run their actions and the end lets go.
     void keysAsTheDesktopAnswers_data()
     {
         // The control window's first line, the menu's, the settings window's notes beside the keys.
         QTest::addColumn<QString>("shown");
         const QString key = "CTRL+ALT+s";
-        for (const char* how : {"bind", "list", "change", "plasma 5.27"})
+        for (const char* how : {"bind", "list", "change", "closed", "back", "plasma 5.27"})
             QTest::newRow(how) << "框选截图：" + key + "     开关画笔：F8|框选截图    " + key +
                                       "|开关全屏画笔    F8|桌面设定：" + key;
         QTest::newRow("none assigned")
@@ -565,14 +575,16 @@ private slots:
         else
             launch(std::make_unique<PortalHotKeyBackend>(QDBusConnection::sessionBus()));
         QCOMPARE(m_app->statusLine().text(), QString("已启动"));
-        if (QStringList{"change", "portal gone", "plasma 5.27"}.contains(how)) {
+        if (QStringList{"change", "portal gone", "back", "closed", "plasma 5.27"}.contains(how)) {
             QTRY_COMPARE(m_portal->log.size(), 3 - m_portal->plasma527); // bound
             if (how == "change")
                 m_portal->changeTriggers({{"screenshot", "CTRL+ALT+s"}});
             else if (how == "plasma 5.27") // started again
                 launch(std::make_unique<PortalHotKeyBackend>(QDBusConnection::sessionBus()));
             else
-                m_portal->vanish();
+                m_portal->end(how);
+            QTRY_COMPARE(m_portal->log.count("CreateSession"), // bound anew where it has to be
+                         how == "change" || how == "portal gone" ? 1 : 2);
         }
         const QList<QAction*> menu = m_app->trayMenu()->actions();
         m_app->showSettings();
