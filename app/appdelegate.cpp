@@ -122,7 +122,8 @@ void AppDelegate::applyHotKeys()
         HotKeyIDs::pen, functionKeyCode(m_settings.value(SettingsKeys::markerFunctionKey,
                                                          SettingsDefaults::markerFunctionKey)));
     refreshShortcutLabels();
-    if (!m_screenshotHotKey || !m_markerHotKey) {
+    // Where the desktop gives no keys at all, nobody took one: the shortcut box says what to do.
+    if (hotKeys.givesKeys() && (!m_screenshotHotKey || !m_markerHotKey)) {
         // Both callers post their own message right after this; the refusal must outlive it.
         QTimer::singleShot(0, this, [this] { updateStatus(kHotKeysRefused, 5); });
     }

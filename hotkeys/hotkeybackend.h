@@ -33,7 +33,9 @@ public:
     // Raised once per press of a registered key, with its id. The backend raises it through a
     // queued call, never from inside the native event filter, so receivers may do anything.
     std::function<void(EventHotKeyID)> onPressed;
-    // Ids that registerHotKey accepted and the desktop refused or withdrew later, once per answer.
+    // Ids that registerHotKey accepted and the desktop, answering later, gave no key, as it does
+    // for a key another program holds; once per answer. A desktop that gives no keys at all
+    // raises onReportChanged alone.
     std::function<void(const QList<EventHotKeyID>&)> onRefused;
     // reportedTrigger or givesKeys changed after registerHotKey had returned.
     std::function<void()> onReportChanged;

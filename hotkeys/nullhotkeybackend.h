@@ -6,7 +6,7 @@
 class NullHotKeyBackend : public HotKeyBackend
 {
 public:
-    // Always refused: nothing is grabbed, so the user is told the keys do not work.
+    // Always refused: nothing is grabbed.
     bool registerHotKey(EventHotKeyID id, quint32 virtualKeyCode) override;
     void unregisterHotKey(EventHotKeyID id) override;
     // So that no label promises keys that nothing delivers.

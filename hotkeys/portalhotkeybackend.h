@@ -22,7 +22,9 @@ void registerPortalShortcutTypes();
 
 // Hot keys handed out by the desktop through the GlobalShortcuts portal, where programs may not
 // grab keys (Wayland). Registrations made in one turn of the event loop go to the desktop
-// together in the next, as one new session; the desktop's answers arrive later still.
+// together in the next, as one new session; the desktop's answers arrive later still. A session
+// asks the desktop to bind only what it does not hold yet, or keys newly chosen; one that the
+// desktop ends, or a portal that comes (back), starts a new one.
 class PortalHotKeyBackend : public HotKeyBackend
 {
 public:

@@ -19,6 +19,10 @@ const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
+const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session");
+// Plasma 5.27 files a program's keys under its session token and keeps them there from one start
+// to the next, so every session of ours has the same one.
+const QString kSessionToken = QStringLiteral("Vellori");
 // Response code of a request that failed before the desktop could answer.
 constexpr uint kFailed = 2;
 
@@ -143,11 +147,14 @@ public:
 public slots:
     void activated(const QDBusMessage& message);
     void shortcutsChanged(const QDBusMessage& message);
+    void sessionClosed(const QDBusMessage& message);
 
 private:
     void bind();
+    QList<PortalShortcut> wantedShortcuts() const;
     void bindShortcuts(quint64 generation);
-    void listShortcuts(quint64 generation);
+    // `bindMissing`: binds unless the desktop holds every wanted shortcut already.
+    void listShortcuts(quint64 generation, bool bindMissing);
     void ask(const QString& method, QVariantList arguments,
              std::function<void(uint, const QVariantMap&)> done);
     // `complete`: the list holds every bound shortcut, so one missing from it has no key.
@@ -156,7 +163,7 @@ private:
     // Whether an answer to the binding of `generation` goes on: not when a newer binding has
     // begun, nor after a refusal, which it reports.
     bool goesOn(quint64 generation, uint code);
-    void vanished();
+    void ownerChanged(const QString& service, const QString& oldOwner, const QString& newOwner);
     void closeSession(const QString& session);
 
     PortalHotKeyBackend& m_backend;
@@ -165,7 +172,11 @@ private:
     QTimer m_bindTimer;
     // The trigger asked for, per entry of kKnown; no value when not registered.
     std::array<std::optional<QString>, kKnown.size()> m_wanted;
+    // The wanted triggers that the desktop last answered for; none before its first answer.
+    std::optional<decltype(m_wanted)> m_answered;
     QString m_session;
+    // A session is being created; one with the same token cannot be created meanwhile.
+    bool m_creating = false;
     // Answers to requests made before the latest bind() are stale.
     quint64 m_generation = 0;
     quint64 m_tokens = 0;
@@ -174,17 +185,19 @@ private:
 PortalHotKeyBackend::Private::Private(PortalHotKeyBackend& backend,
                                       const QDBusConnection& connection)
     : m_backend(backend), m_connection(connection),
-      m_watcher(kService, connection, QDBusServiceWatcher::WatchForUnregistration)
+      m_watcher(kService, connection, QDBusServiceWatcher::WatchForOwnerChange)
 {
     registerPortalShortcutTypes();
     m_bindTimer.setSingleShot(true);
     m_bindTimer.setInterval(0);
     connect(&m_bindTimer, &QTimer::timeout, this, &Private::bind);
-    connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this, &Private::vanished);
+    connect(&m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &Private::ownerChanged);
     m_connection.connect(kService, kPath, kInterface, QStringLiteral("Activated"), this,
                          SLOT(activated(QDBusMessage)));
     m_connection.connect(kService, kPath, kInterface, QStringLiteral("ShortcutsChanged"), this,
                          SLOT(shortcutsChanged(QDBusMessage)));
+    m_connection.connect(kService, QString(), kSessionInterface, QStringLiteral("Closed"), this,
+                         SLOT(sessionClosed(QDBusMessage)));
 }
 
 PortalHotKeyBackend::Private::~Private()
@@ -225,16 +238,23 @@ void PortalHotKeyBackend::Private::bind()
     ++m_generation;
     closeSession(m_session);
     m_session.clear();
+    // The pending session is closed when it comes, and this binding made then.
+    if (m_creating)
+        return;
     if (std::none_of(m_wanted.begin(), m_wanted.end(), [](const auto& w) { return w.has_value(); }))
         return;
     const quint64 generation = m_generation;
-    const QString sessionToken = QStringLiteral("vellori_session_%1").arg(++m_tokens);
+    m_creating = true;
+    // Plasma 5.27 takes the shortcuts from here, through portal frontends up to 1.16.
     ask(QStringLiteral("CreateSession"),
-        {QVariantMap{{QStringLiteral("session_handle_token"), sessionToken}}},
+        {QVariantMap{{QStringLiteral("session_handle_token"), kSessionToken},
+                     {QStringLiteral("shortcuts"), QVariant::fromValue(wantedShortcuts())}}},
         [this, generation](uint code, const QVariantMap& results) {
+            m_creating = false;
             const QString session = handleOf(results.value(QStringLiteral("session_handle")));
             if (generation != m_generation) {
                 closeSession(session);
+                bind();
                 return;
             }
             if (code != 0 || session.isEmpty()) {
@@ -242,11 +262,11 @@ void PortalHotKeyBackend::Private::bind()
                 return;
             }
             m_session = session;
-            bindShortcuts(generation);
+            listShortcuts(generation, true);
         });
 }
 
-void PortalHotKeyBackend::Private::bindShortcuts(quint64 generation)
+QList<PortalShortcut> PortalHotKeyBackend::Private::wantedShortcuts() const
 {
     QList<PortalShortcut> shortcuts;
     for (std::size_t i = 0; i < kKnown.size(); ++i) {
@@ -257,9 +277,15 @@ void PortalHotKeyBackend::Private::bindShortcuts(quint64 generation)
                   {QStringLiteral("preferred_trigger"), *m_wanted[i]}}});
         }
     }
+    return shortcuts;
+}
+
+// Plasma 5.27 opens System Settings at every BindShortcuts.
+void PortalHotKeyBackend::Private::bindShortcuts(quint64 generation)
+{
     ask(QStringLiteral("BindShortcuts"),
-        {QVariant::fromValue(QDBusObjectPath(m_session)), QVariant::fromValue(shortcuts), QString(),
-         QVariantMap()},
+        {QVariant::fromValue(QDBusObjectPath(m_session)), QVariant::fromValue(wantedShortcuts()),
+         QString(), QVariantMap()},
         [this, generation](uint code, const QVariantMap& results) {
             if (!goesOn(generation, code))
                 return;
@@ -267,19 +293,31 @@ void PortalHotKeyBackend::Private::bindShortcuts(quint64 generation)
             if (shortcuts.isValid())
                 report(qdbus_cast<QList<PortalShortcut>>(shortcuts), true, true);
             else
-                listShortcuts(generation);
+                listShortcuts(generation, false);
         });
 }
 
-void PortalHotKeyBackend::Private::listShortcuts(quint64 generation)
+void PortalHotKeyBackend::Private::listShortcuts(quint64 generation, bool bindMissing)
 {
     ask(QStringLiteral("ListShortcuts"),
         {QVariant::fromValue(QDBusObjectPath(m_session)), QVariantMap()},
-        [this, generation](uint code, const QVariantMap& results) {
+        [this, generation, bindMissing](uint code, const QVariantMap& results) {
             if (!goesOn(generation, code))
                 return;
-            report(qdbus_cast<QList<PortalShortcut>>(results.value(QStringLiteral("shortcuts"))),
-                   true, true);
+            const auto shortcuts =
+                qdbus_cast<QList<PortalShortcut>>(results.value(QStringLiteral("shortcuts")));
+            // Keys newly chosen in this run go to the desktop even where it holds ours.
+            bool held = !m_answered || *m_answered == m_wanted;
+            for (std::size_t i = 0; i < kKnown.size(); ++i) {
+                held = held && (!m_wanted[i] ||
+                                std::any_of(shortcuts.begin(), shortcuts.end(), [i](const auto& s) {
+                                    return s.id == QLatin1String(kKnown[i].name);
+                                }));
+            }
+            if (bindMissing && !held)
+                bindShortcuts(generation);
+            else
+                report(shortcuts, true, true);
         });
 }
 
@@ -333,6 +371,8 @@ void PortalHotKeyBackend::Private::report(const QList<PortalShortcut>& shortcuts
         if (answer && reported[i] && reported[i]->isEmpty())
             refused.append(kKnown[i].id);
     }
+    if (answer)
+        m_answered = m_wanted;
     givesKeys = true;
     if (m_backend.onReportChanged)
         m_backend.onReportChanged();
@@ -350,31 +390,33 @@ bool PortalHotKeyBackend::Private::goesOn(quint64 generation, uint code)
 }
 
 // The desktop gives no keys: no portal, no GlobalShortcuts in it, or the session or the binding
-// was refused.
+// was refused. Nobody else took a key, so nothing is reported refused.
 void PortalHotKeyBackend::Private::refuse()
 {
     closeSession(m_session);
     m_session.clear();
     givesKeys = false;
-    QList<EventHotKeyID> refused;
-    for (std::size_t i = 0; i < kKnown.size(); ++i) {
-        reported[i] = QString();
-        if (m_wanted[i])
-            refused.append(kKnown[i].id);
-    }
+    for (std::optional<QString>& key : reported)
+        key = QString();
     if (m_backend.onReportChanged)
         m_backend.onReportChanged();
-    if (!refused.isEmpty() && m_backend.onRefused)
-        m_backend.onRefused(refused);
 }
 
-// Its sessions went with it, and pending requests will never be answered.
-void PortalHotKeyBackend::Private::vanished()
+// A portal that went took its sessions with it, and will never answer pending requests; one that
+// came (back) gets our keys.
+void PortalHotKeyBackend::Private::ownerChanged(const QString&, const QString& oldOwner,
+                                                const QString& newOwner)
 {
-    ++m_generation;
-    m_session.clear();
-    qDeleteAll(findChildren<PortalRequest*>(Qt::FindDirectChildrenOnly));
-    refuse();
+    if (!oldOwner.isEmpty()) {
+        ++m_generation;
+        m_session.clear();
+        m_creating = false;
+        qDeleteAll(findChildren<PortalRequest*>(Qt::FindDirectChildrenOnly));
+        refuse();
+    }
+    // A portal that our own request started answers that request.
+    if (!newOwner.isEmpty() && !m_creating)
+        m_bindTimer.start();
 }
 
 void PortalHotKeyBackend::Private::activated(const QDBusMessage& message)
@@ -393,6 +435,15 @@ void PortalHotKeyBackend::Private::shortcutsChanged(const QDBusMessage& message)
     if (m_session.isEmpty() || arguments.size() < 2 || handleOf(arguments[0]) != m_session)
         return;
     report(qdbus_cast<QList<PortalShortcut>>(arguments[1]), false, false);
+}
+
+// The desktop ended our session (it restarted, or the machine slept): the keys went with it.
+void PortalHotKeyBackend::Private::sessionClosed(const QDBusMessage& message)
+{
+    if (m_session.isEmpty() || message.path() != m_session)
+        return;
+    m_session.clear();
+    bind();
 }
 
 void PortalHotKeyBackend::Private::closeSession(const QString& session)
