@@ -1,4 +1,5 @@
 #include "screenshot/capturerfactory.h"
+#include "screenshot/kwinstills_wayland.h"
 #include "screenshot/portalstills.h"
 #include "screenshot/screencopy_wayland.h"
 
@@ -59,7 +60,8 @@ void awaitCompositor()
 } // namespace
 
 // Reads the outputs the fastest way the desktop offers, chosen at each request by what it
-// offers then; the portal, which every desktop may have, comes last. VELLORI_STILLS=NAME keeps
+// offers then: wlroots' screencopy, KWin's own interface, and last the portal, which every
+// desktop may have. VELLORI_STILLS=NAME keeps
 // only the backend of that name.
 class WaylandScreenCapturer : public QObject, public ScreenCapturer
 {
@@ -67,14 +69,15 @@ class WaylandScreenCapturer : public QObject, public ScreenCapturer
 
 public:
     WaylandScreenCapturer()
-        : m_outputs(this), m_screencopy(m_outputs, displayIDOf, this),
+        : m_outputs(this), m_screencopy(m_outputs, displayIDOf, this), m_kwin(displayIDOf, this),
           m_portal(
               displayIDOf, [this](const QScreen* screen) { return m_outputs.nativeSize(screen); },
               this)
     {
         const QString only = qEnvironmentVariable("VELLORI_STILLS");
         for (StillBackend* backend :
-             {static_cast<StillBackend*>(&m_screencopy), static_cast<StillBackend*>(&m_portal)}) {
+             {static_cast<StillBackend*>(&m_screencopy), static_cast<StillBackend*>(&m_kwin),
+              static_cast<StillBackend*>(&m_portal)}) {
             if (only.isEmpty() || backend->name() == only)
                 m_backends.push_back(backend);
         }
@@ -122,6 +125,7 @@ private:
 
     WaylandOutputs m_outputs;
     ScreencopyStills m_screencopy;
+    KWinStills m_kwin;
     PortalStills m_portal;
     std::vector<StillBackend*> m_backends;
 };
