@@ -46,9 +46,11 @@ QString permissionHint()
     if (desktop.contains("gnome"))
         return QStringLiteral("桌面拒绝了截图请求。请在“设置 → 应用”中允许本应用截取屏幕，"
                               "然后重新截图。");
+    // Plasma 5.27's portal asks no permission of a program outside a sandbox; it refuses when
+    // it cannot save its picture.
     if (desktop.contains("kde"))
-        return QStringLiteral("桌面拒绝了截图请求。请在“系统设置 → 应用程序权限”中允许本应用截取"
-                              "屏幕，然后重新截图。");
+        return QStringLiteral("桌面的截图服务没能把截图存入图片文件夹。请确认“系统设置 → 应用程序"
+                              " → 位置”中的图片路径是一个存在且可写的文件夹，然后重新截图。");
     return QStringLiteral("桌面拒绝了截图请求。请在桌面门户的权限存储中允许本应用截取屏幕"
                           "（screenshot 权限），然后重新截图。");
 }
