@@ -3,13 +3,15 @@
 # needs, the build step and the process clean-up the scripts share. Add new
 # packages here only.
 
-# Building and running the program.
+# Building and running the program; the last line for the KWin test desktop's driver, which is
+# built with the tests.
 VELLORI_DEPS=(
     qt6-base-dev qt6-wayland cmake ninja-build g++
     libxcb1-dev libxcb-keysyms1-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-shm0-dev
     libx11-dev zlib1g-dev libwayland-dev qt6-base-private-dev
     libcanberra-dev sound-theme-freedesktop libicu-dev
     fonts-wqy-microhei qt6-translations-l10n
+    plasma-wayland-protocols libxkbcommon-dev
 )
 
 # Only the tests: a private X server with a window manager, compositor and
@@ -18,7 +20,9 @@ VELLORI_DEPS=(
 # headless Wayland desktop: sway, the screenshot portal and what it needs, the
 # tools that drive it, and what creates and runs its test user. dbus-daemon
 # also gives the fake shortcut portal its private bus; at-spi2-core is the
-# accessibility bus through which a test reads what the program shows.
+# accessibility bus through which a test reads what the program shows. Last,
+# the KWin desktop: KWin, kscreen-doctor for the outputs' scale, and the KDE
+# portal backend with what it needs to run (without them it crashes).
 VELLORI_TEST_DEPS=(
     xvfb xdotool x11-utils x11-xserver-utils openbox xcompmgr trayer
     imagemagick scrot maim desktop-file-utils xclip
@@ -26,6 +30,8 @@ VELLORI_TEST_DEPS=(
     sway xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire
     dbus-daemon dbus-bin libglib2.0-bin grim wtype wl-clipboard passwd procps
     at-spi2-core
+    kwin-wayland libkf5screen-bin xdg-desktop-portal-kde qtwayland5 plasma-workspace
+    qml-module-qtquick-layouts qml-module-qtquick-controls2 qml-module-org-kde-kirigami2
 )
 
 vellori_log() { printf '==> %s\n' "$*"; }

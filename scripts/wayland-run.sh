@@ -3,7 +3,8 @@
 # ARGS as the user of the Wayland test desktop that scripts/test.sh started, on that desktop.
 # COMMAND and PROGRAM (the built vellori) are copied into the desktop's private folder first,
 # because the checkout may be closed to that user; COMMAND finds the copy of PROGRAM through
-# VELLORI_PROGRAM.
+# VELLORI_PROGRAM. That copy is always bin/vellori there, the path the desktop's menu entry for
+# it names (KWin trusts a program by it).
 set -euo pipefail
 
 env_file=${VELLORI_WAYLAND_ENV:-}
@@ -16,11 +17,14 @@ bin=$(mktemp -d "$(dirname "$env_file")/bin/run.XXXXXX")
 trap 'rm -rf "$bin"' EXIT
 cp "$1" "$bin/"
 program=()
-if (($# > 1)); then
-    cp "$2" "$bin/"
-    program=("VELLORI_PROGRAM=$bin/$(basename "$2")")
-fi
 chown -R "$user:" "$bin"
+if (($# > 1)); then
+    copy=$(dirname "$env_file")/bin/vellori
+    # Renamed into place, so a copy still running keeps its own file.
+    install -o "$user" -m 755 "$2" "$bin/vellori"
+    mv -f "$bin/vellori" "$copy"
+    program=("VELLORI_PROGRAM=$copy")
+fi
 # Not exec: the copies go once the command is done.
 cd "$bin"
 mapfile -t desktop < <(grep -v '^VELLORI_WAYLAND_USER=' "$env_file")

@@ -6,9 +6,10 @@
 # the portal frontend with the desktop's backends, the screenshot permission granted, and the
 # desktop's driver (scripts/desktopdriver), through which the tests reach it.
 # Everything lives in a private folder under /tmp that only that user can enter; what the user
-# runs is copied there, since the checkout may be closed to it.
+# runs is copied there, since the checkout may be closed to it: the driver and the program
+# under test into its bin/ (scripts/wayland-run.sh puts the program there as bin/vellori).
 #
-#   wayland_desktop_start KIND LOGDIR  starts KIND (sway); exports VELLORI_WAYLAND_ENV, the
+#   wayland_desktop_start KIND LOGDIR  starts KIND (sway, kwin); exports VELLORI_WAYLAND_ENV, the
 #                                      file that scripts/wayland-run.sh reads to run a command
 #                                      on it, which also names the kind (VELLORI_DESKTOP)
 #   wayland_desktop_stop               stops it and removes the folder; safe to call any time
@@ -79,6 +80,53 @@ CONF
     wayland_await pipewire "$logs/pipewire.log" compgen -G "$run/pipewire-0"
 }
 
+# KWin 5.27 with the KDE portal backend. KWin offers its fake input to any client only with
+# KWIN_WAYLAND_NO_PERMISSION_CHECKS=1; its ScreenShot2 stays restricted, as on a user's desktop:
+# it serves an executable only when an installed .desktop file names that very file in Exec= (an
+# absolute path, no wrapper) and the interface in X-KDE-DBUS-Restricted-Interfaces. The driver
+# and the program's copy get theirs here, before KWin starts: it looks for new ones at most every
+# 1.5 s. The program's is its own menu entry, pointed at the copy.
+wayland_kwin_scaled() {
+    wayland_as_user kscreen-doctor -j | grep -q '"scale": 2'
+}
+wayland_start_kwin() {
+    local logs=$1 home=$wayland_dir/home applications
+    applications=$home/.local/share/applications
+    {
+        echo XDG_CURRENT_DESKTOP=KDE
+        echo KDE_FULL_SESSION=true
+        echo KDE_SESSION_VERSION=5
+    } >>"$wayland_dir/env"
+    # The installed kwin_wayland carries the file capability cap_sys_resource, which a machine
+    # may refuse to grant ("Operation not permitted"); a plain copy has none.
+    cp /usr/bin/kwin_wayland "$wayland_dir/bin/"
+    # The portal answers every request with 1 (refused) until the picture folder exists.
+    mkdir -p "$applications" "$home/Pictures"
+    cat >"$applications/vellori-test-desktopdriver.desktop" <<DESKTOP
+[Desktop Entry]
+Type=Application
+Name=Vellori test desktop driver
+Exec=$wayland_dir/bin/desktopdriver kwin
+NoDisplay=true
+X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2
+DESKTOP
+    sed "s|@VELLORI_BINDIR@|$wayland_dir/bin|g" app/resources/vellori.desktop.in \
+        >"$applications/vellori.desktop"
+    chown -R "$wayland_user:" "$wayland_dir/bin" "$home"
+    wayland_spawn kwin "$logs" KWIN_WAYLAND_NO_PERMISSION_CHECKS=1 "$wayland_dir/bin/kwin_wayland" \
+        --virtual --socket wayland-0 --width 1280 --height 720 --output-count 2 --no-lockscreen
+    wayland_await kwin "$logs/kwin.log" wayland_as_user gdbus call --session --dest org.kde.KWin \
+        --object-path /org/kde/KWin/ScreenShot2 --method org.freedesktop.DBus.Peer.Ping ||
+        return 1
+    echo "WAYLAND_DISPLAY=wayland-0" >>"$wayland_dir/env"
+    # As in a Plasma session; without them the portal backend cannot open System Settings.
+    wayland_as_user dbus-update-activation-environment KDE_FULL_SESSION KDE_SESSION_VERSION ||
+        return 1
+    # The virtual outputs come up side by side at scale 1; the second goes to scale 2.
+    wayland_as_user kscreen-doctor output.Virtual-1.scale.2 >>"$logs/kwin.log" 2>&1 || return 1
+    wayland_await "the second output at scale 2" "$logs/kwin.log" wayland_kwin_scaled
+}
+
 wayland_desktop_start() {
     local kind=$1 logs=$2 run home
     if ! id -u "$wayland_user" >/dev/null 2>&1; then
@@ -104,6 +152,7 @@ EOF2
 
     case $kind in
     sway) wayland_start_sway "$logs" || return 1 ;;
+    kwin) wayland_start_kwin "$logs" || return 1 ;;
     *)
         echo "no such test desktop: $kind" >&2
         return 1
@@ -161,12 +210,12 @@ wayland_desktop_stop() {
 if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
     set -euo pipefail
     [[ ${1:-} == bench && $# -ge 2 ]] || {
-        echo "usage: $0 bench [sway] PROGRAM [ARGS...]" >&2
+        echo "usage: $0 bench [sway|kwin] PROGRAM [ARGS...]" >&2
         exit 2
     }
     shift
     kind=sway
-    [[ $1 != sway ]] || { kind=$1; shift; }
+    [[ $1 != sway && $1 != kwin ]] || { kind=$1; shift; }
     cd "$(dirname "${BASH_SOURCE[0]}")/.."
     source scripts/deps.sh
     trap wayland_desktop_stop EXIT

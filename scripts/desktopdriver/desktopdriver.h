@@ -40,6 +40,7 @@ public:
 };
 
 std::unique_ptr<DesktopDriver> createSwayDriver();
+std::unique_ptr<DesktopDriver> createKWinDriver();
 
 // The driver on the bus; every call is answered once the desktop has taken it in.
 class DesktopService : public QObject

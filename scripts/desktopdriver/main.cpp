@@ -27,8 +27,10 @@ int main(int argc, char* argv[])
     std::unique_ptr<DesktopDriver> driver;
     if (kind == "sway")
         driver = createSwayDriver();
+    else if (kind == "kwin")
+        driver = createKWinDriver();
     if (!driver) {
-        std::fprintf(stderr, "usage: desktopdriver sway\n");
+        std::fprintf(stderr, "usage: desktopdriver sway|kwin\n");
         return 2;
     }
     qDBusRegisterMetaType<QList<QRect>>();
