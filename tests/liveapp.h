@@ -134,6 +134,10 @@ public:
     {
         for (const char* folder : {"home/Desktop", "config/Vellori", "run", "tmp"})
             QDir(m_root.path()).mkpath(folder);
+        // Screenshots stay in the sandbox also when a test gives the program another home.
+        QFile dirs(path("config/user-dirs.dirs"));
+        if (dirs.open(QIODevice::WriteOnly))
+            dirs.write("XDG_DESKTOP_DIR=\"" + path("home/Desktop").toUtf8() + "\"\n");
         QFile::setPermissions(path("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         m_env.remove("QT_SCREEN_SCALE_FACTORS");
         amend(m_env, QStringList{"QT_QPA_PLATFORM=xcb", "HOME=" + path("home"),
@@ -149,8 +153,8 @@ public:
             process->waitForFinished(5000);
         }
         // Until a compositor has faded the windows out: a dead program's window that xcompmgr -f
-        // is still fading can keep the next program's windows from ever showing.
-        if (settledScreen().isNull())
+        // is still fading can keep the next program's windows from ever showing. X only.
+        if (qEnvironmentVariableIsSet("DISPLAY") && settledScreen().isNull())
             qWarning("the screen was still changing after the programs ended");
     }
 
@@ -160,13 +164,14 @@ public:
     const QProcessEnvironment& environment() const { return m_env; }
 
     // `environment` amends the sandbox's own.
-    QProcess& start(const QStringList& arguments = {}, const QStringList& environment = {})
+    QProcess& start(const QStringList& arguments = {}, const QStringList& environment = {},
+                    QProcess::ProcessChannelMode channels = QProcess::ForwardedChannels)
     {
         auto& process = *m_processes.emplace_back(std::make_unique<QProcess>());
         QProcessEnvironment env = m_env;
         amend(env, environment);
         process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.setProcessChannelMode(channels);
         process.start(VELLORI_BINARY, arguments);
         process.waitForStarted();
         return process;
