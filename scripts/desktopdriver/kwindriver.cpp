@@ -233,16 +233,21 @@ QImage screenShot(const QString& method, QVariantList arguments)
                                 << QVariant::fromValue(QDBusUnixFileDescriptor(fds[1])));
     ::close(fds[1]);
     QDBusPendingReply<QVariantMap> reply = QDBusConnection::sessionBus().asyncCall(call, 5000);
-    // Only KWin's copy of the write end may stay open, or the end of the data never shows.
-    call = QDBusMessage();
     QByteArray data;
     const QDeadlineTimer deadline(5000);
+    // The pending call keeps a copy of the write end: the data ends with the size the reply
+    // gives, not with the pipe.
+    const auto complete = [&] {
+        return reply.isFinished() && !reply.isError() &&
+               data.size() >=
+                   qsizetype(reply.value()["stride"].toInt()) * reply.value()["height"].toInt();
+    };
     for (;;) {
         char buffer[1 << 16];
         const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
         if (n > 0)
             data.append(buffer, n);
-        else if (n == 0 || reply.isError() || deadline.hasExpired())
+        else if (n == 0 || reply.isError() || complete() || deadline.hasExpired())
             break;
         else {
             pollfd ready{fds[0], POLLIN, 0};
