@@ -58,7 +58,8 @@ QString commandLineHelp()
         "画笔中：Q、W、E 换红、蓝、绿笔，Z 橡皮擦，C 清除，Backspace 撤销，\n"
         "Shift+Backspace 重做，Esc 或右键退出。\n"
         "\n"
-        "退出码：0 已完成，1 请求没有执行（正在运行的 Vellori 没有及时应答或拒绝了它），\n"
+        "退出码：0 已完成，1 请求没有执行（正在运行的 Vellori 没有及时应答、拒绝了它，\n"
+        "或上一次截图还没有结束），"
         "2 命令行有误。\n"
         "\n"
         "在桌面的设置里把按键绑定到这些命令，例如：\n"
@@ -136,6 +137,9 @@ std::optional<int> endsBeforeLaunch(const CommandLine& command, SingleInstance& 
     case SingleInstance::Claim::Refused:
         print(stderr,
               QStringLiteral("vellori：正在运行的 Vellori 拒绝了这个请求；它可能是另一个版本。\n"));
+        return ExitCodes::noAnswer;
+    case SingleInstance::Claim::Busy:
+        print(stderr, QStringLiteral("vellori：正在运行的 Vellori 还在截图，这个请求没有执行。\n"));
         return ExitCodes::noAnswer;
     case SingleInstance::Claim::NoAnswer:
         print(stderr, QStringLiteral("vellori：正在运行的 Vellori 没有在 2 秒内应答；"

@@ -31,6 +31,10 @@ int main(int argc, char* argv[])
     instance.onAction = [&delegate](InstanceAction action) {
         performInstanceAction(delegate, action);
     };
+    // A key binding learns that its screenshot did not start, instead of exit code 0.
+    instance.isBusy = [&delegate](InstanceAction action) {
+        return action == InstanceAction::Screenshot && delegate.isTakingScreenshot();
+    };
     // A session ending or a kill signal leaves through the same door as "退出".
     TerminationSignals termination;
     termination.onTerminate = [&delegate] { delegate.quit(); };

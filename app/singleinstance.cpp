@@ -182,7 +182,15 @@ SingleInstance::Claim exchange(int fd, InstanceAction action, Clock::time_point 
             return answer.empty() ? Claim::NoAnswer : Claim::Refused;
         answer.append(buffer, std::size_t(got));
     }
-    return InstanceMessage::isAcceptance(answer) ? Claim::Delivered : Claim::Refused;
+    switch (InstanceMessage::parseReply(answer).value_or(InstanceMessage::Reply::refused)) {
+    case InstanceMessage::Reply::accepted:
+        return Claim::Delivered;
+    case InstanceMessage::Reply::busy:
+        return Claim::Busy;
+    case InstanceMessage::Reply::refused:
+        break;
+    }
+    return Claim::Refused;
 }
 
 } // namespace
@@ -315,12 +323,16 @@ void SingleInstance::answer(QLocalSocket* socket)
     const std::optional<InstanceAction> action =
         whole ? InstanceMessage::parseRequest(std::string_view(request.data(), request.size()))
               : std::nullopt;
-    const std::string reply = InstanceMessage::reply(action.has_value());
+    using InstanceMessage::Reply;
+    const bool busy = action && isBusy && isBusy(*action);
+    const std::string reply = InstanceMessage::reply(!action ? Reply::refused
+                                                     : busy  ? Reply::busy
+                                                             : Reply::accepted);
     // Straight to the socket, so that it fails when the client has given up and shut its side.
     const bool handedOver = ::send(socket->socketDescriptor(), reply.data(), reply.size(),
                                    MSG_NOSIGNAL | MSG_DONTWAIT) == ssize_t(reply.size());
     socket->disconnectFromServer();
-    if (action && handedOver) {
+    if (action && !busy && handedOver) {
         QTimer::singleShot(0, this, [this, action] {
             if (onAction)
                 onAction(*action);

@@ -26,6 +26,7 @@ public:
         Refused,   // the running copy answered but refused it
         NoAnswer,  // the running copy did not answer in time; it then drops the request
         NotReady,  // a copy holds the lock but took no requests in time
+        Busy,      // the running copy cannot take the action now
     };
 
     // An empty path means no private folder was found: every start runs on its own.
@@ -43,6 +44,8 @@ public:
     // Raised in the running copy for each accepted request, once the answer is in the client's
     // socket; a request whose client has given up is dropped.
     std::function<void(InstanceAction)> onAction;
+    // Whether the running copy cannot take the action now; it is then answered as busy.
+    std::function<bool(InstanceAction)> isBusy;
 
     // The socket of this user and display: in XDG_RUNTIME_DIR when that is a private folder,
     // else in a private folder under the user's cache, made if need be. Empty when neither.

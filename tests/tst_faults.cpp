@@ -307,11 +307,13 @@ private slots:
         QCOMPARE(busy.listen(), QString());
         QList<InstanceAction> done;
         busy.onAction = [&](InstanceAction action) { done << action; };
+        busy.isBusy = [](InstanceAction action) { return action == InstanceAction::Screenshot; };
         using Claim = SingleInstance::Claim;
         for (const auto& [silent, claim] : {std::pair{name, Claim::NotReady},
                                             {deaf.fullServerName(), Claim::NoAnswer},
                                             {busyPath, Claim::NoAnswer}})
             QCOMPARE(SingleInstance(silent).claim(InstanceAction::Pen, 100, 100), claim);
+        QCOMPARE(claimMeanwhile(busyPath, InstanceAction::Screenshot), Claim::Busy);
         QCOMPARE(claimMeanwhile(busyPath, InstanceAction::Settings), Claim::Delivered);
         QTRY_VERIFY(!done.isEmpty() && busy.findChildren<QLocalSocket*>().isEmpty());
         QCOMPARE(done, QList<InstanceAction>{InstanceAction::Settings});
