@@ -78,6 +78,10 @@ void DrawingView::erase(QPointF p)
         const StrokeEdit& edit = m_pending[k];
         const QRectF bounds = strokeBounds(edit.stroke);
         changed |= bounds;
+        // The stroke a pen drag extends moves down with the ones removed before it, so a pen
+        // picked again mid-drag goes on drawing it.
+        if (m_activeStrokeIndex && edit.index < *m_activeStrokeIndex)
+            --*m_activeStrokeIndex;
         if (edit.index < m_bakedCount) {
             layerArea |= bounds;
             m_bakedBounds.remove(edit.index);

@@ -191,6 +191,18 @@ private slots:
         (new QWidget(&view))->setFocus();
         view.applyPen(green, 6);
         QCOMPARE(view.focusWidget(), &view);
+
+        // The eraser mid-drag takes an older stroke only; the pen picked again draws on.
+        drawStroke(&view, {{300, 50}, {320, 50}});
+        press(&view, {100, 200});
+        drag(&view, {110, 200});
+        view.useEraser();
+        drag(&view, {300, 50});
+        view.applyPen(blue, 9);
+        drag(&view, {120, 205});
+        release(&view, {120, 205});
+        QCOMPARE(view.strokes().last().points,
+                 (QList<QPointF>{{100, 200}, {110, 200}, {120, 205}}));
     }
 
     // Control+Z: the key code, not the control character in the text, names the letter. A
