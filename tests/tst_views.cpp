@@ -205,8 +205,9 @@ private slots:
                  (QList<QPointF>{{100, 200}, {110, 200}, {120, 205}}));
     }
 
-    // Control+Z: the key code, not the control character in the text, names the letter. A
-    // composing input method delivers text without a key code; é and e + ´ are one letter.
+    // Control+Z: the key code, not the control character in the text, names the letter; other
+    // text is compared as typed. A composing input method delivers text without a key code; é
+    // and e + ´ are one letter.
     void keys()
     {
         const auto command = [this](int key, const QString& text) {
@@ -217,6 +218,14 @@ private slots:
         QCOMPARE(command(Qt::Key_unknown, "e\u0301"), int(CanvasCommand::preset2));
         m_settings->setString("e\u0301", SettingsKeys::greenKey);
         QCOMPARE(command(Qt::Key_Eacute, "\u00e9"), int(CanvasCommand::preset2));
+        // ς and ı (whose key codes are Σ and I) are letters of their own; Shift keeps a letter.
+        m_settings->setString("i", SettingsKeys::redKey);
+        m_settings->setString("\u0131", SettingsKeys::eraserKey);
+        m_settings->setString("\u03c2", SettingsKeys::clearKey);
+        for (const auto& [key, text, expected] : {std::tuple{0x3a3, "\u03c2", CanvasCommand::clear},
+                                                  {Qt::Key_I, "\u0131", CanvasCommand::eraser},
+                                                  {Qt::Key_I, "I", CanvasCommand::preset0}})
+            QCOMPARE(command(key, text), int(expected));
     }
 
     // On the display at scale 1 and the one at scale 2: strokes of every width, also past the
