@@ -2,6 +2,7 @@
 
 #include "overlay/canvascommands.h"
 #include "overlay/cursors.h"
+#include "overlay/undobudget.h"
 #include "settings/settingsstore.h"
 
 #include <QKeyEvent>
@@ -9,24 +10,29 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
-namespace
-{
-
-// Enough for two full layers of a 4K display.
-constexpr qsizetype kPatchBudget = qsizetype(80) << 20;
-
-} // namespace
-
 DrawingView::DrawingView(SettingsStore& settings, QWidget* parent)
-    : QWidget(parent), m_settings(settings), m_currentColor(SettingsDefaults::systemRed)
+    : QWidget(parent), m_settings(settings), m_currentColor(SettingsDefaults::systemRed),
+      m_budget(std::make_shared<UndoBudget>())
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setFocusPolicy(Qt::StrongFocus);
     updateCursor();
+}
+
+DrawingView::~DrawingView()
+{
+    for (const auto& [change, kept] : m_patches)
+        m_budget->release(kept.stamp);
+}
+
+void DrawingView::shareUndoBudget(std::shared_ptr<UndoBudget> budget)
+{
+    m_budget = std::move(budget);
 }
 
 void DrawingView::applyPen(const QColor& color, double width)
@@ -126,7 +132,7 @@ void DrawingView::applyEdits(const StrokeEdits& edits, bool undo)
     }
     if (layered) {
         m_bakedCount = m_strokes.size();
-        if (undo && patches != m_patches.end() && restorePatches(patches->second)) {
+        if (undo && patches != m_patches.end() && restorePatches(patches->second.patches)) {
         } else if (appendsOnly && layerFits()) {
             // Strokes drawn again land on top, as they did the first time.
             QPainter painter(&m_layer);
@@ -174,26 +180,35 @@ void DrawingView::keepBefore(const QRectF& area)
 
 void DrawingView::keepPatches(QList<LayerPatch> patches)
 {
-    const auto bytes = [](const QList<LayerPatch>& list) {
-        qsizetype sum = 0;
-        for (const LayerPatch& patch : list)
-            sum += patch.before.sizeInBytes();
-        return sum;
-    };
     // Those of changes undone and not redone: their numbers are taken again from here on.
     for (auto it = m_patches.lower_bound(m_changeCount); it != m_patches.end();) {
-        m_patchBytes -= bytes(it->second);
+        m_patchBytes -= it->second.bytes;
+        m_budget->release(it->second.stamp);
         it = m_patches.erase(it);
     }
     // An empty list would restore nothing; without patches undo repaints the area.
     if (patches.isEmpty())
         return;
-    m_patchBytes += bytes(patches);
-    m_patches.emplace(m_changeCount, std::move(patches));
-    while (m_patchBytes > kPatchBudget && !m_patches.empty()) {
-        m_patchBytes -= bytes(m_patches.begin()->second);
-        m_patches.erase(m_patches.begin());
+    qsizetype bytes = 0;
+    for (const LayerPatch& patch : patches)
+        bytes += patch.before.sizeInBytes();
+    m_patchBytes += bytes;
+    m_patches.emplace(m_changeCount,
+                      KeptPatches{std::move(patches), m_budget->keep(this, bytes), bytes});
+    // The budget holds for every display together; this may drop what was just kept.
+    m_budget->trim();
+}
+
+void DrawingView::dropKeptPixels(quint64 stamp)
+{
+    const auto it = std::find_if(m_patches.begin(), m_patches.end(), [stamp](const auto& entry) {
+        return entry.second.stamp == stamp;
+    });
+    if (it != m_patches.end()) {
+        m_patchBytes -= it->second.bytes;
+        m_patches.erase(it);
     }
+    m_budget->release(stamp);
 }
 
 bool DrawingView::restorePatches(const QList<LayerPatch>& patches)

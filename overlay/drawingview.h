@@ -7,9 +7,11 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 
 class SettingsStore;
+class UndoBudget;
 
 // The transparent canvas over one display: left-button drags draw strokes, the eraser removes
 // whole strokes near the pointer, letters and the right button raise commands.
@@ -24,6 +26,13 @@ class DrawingView : public QWidget
 
 public:
     explicit DrawingView(SettingsStore& settings, QWidget* parent = nullptr);
+    ~DrawingView() override;
+
+    // The budget for the layer pixels kept for undo, shared with the other displays' canvases;
+    // set before the first change. Until then the canvas has one of its own.
+    void shareUndoBudget(std::shared_ptr<UndoBudget> budget);
+    // The bytes of layer pixels this canvas keeps for undo.
+    qsizetype keptBytes() const { return m_patchBytes; }
 
     std::function<void(int)> onPreset;
     std::function<void()> onEraser;
@@ -82,8 +91,11 @@ private:
     // Keeps the pixels under area (canvas coordinates) for the open change.
     void keepBefore(const QRectF& area);
     // Files the patches of change number m_changeCount, dropping those of undone changes and,
-    // over the budget, the oldest.
+    // over the budget, the oldest of any display.
     void keepPatches(QList<LayerPatch> patches);
+    friend class UndoBudget;
+    // Drops the patches kept under the budget's stamp, and releases it.
+    void dropKeptPixels(quint64 stamp);
     // Copies the patches back, newest first; false when the layer no longer matches them.
     bool restorePatches(const QList<LayerPatch>& patches);
 
@@ -107,6 +119,12 @@ private:
     bool m_pendingPatched = true;
     // This canvas's changes in effect, counted; the patches of recent ones by that count.
     qsizetype m_changeCount = 0;
-    std::map<qsizetype, QList<LayerPatch>> m_patches;
+    struct KeptPatches {
+        QList<LayerPatch> patches;
+        quint64 stamp;
+        qsizetype bytes;
+    };
+    std::map<qsizetype, KeptPatches> m_patches;
     qsizetype m_patchBytes = 0;
+    std::shared_ptr<UndoBudget> m_budget;
 };

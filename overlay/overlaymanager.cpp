@@ -5,6 +5,7 @@
 #include "overlay/memoryrelease.h"
 #include "overlay/overlaycontentview.h"
 #include "overlay/overlaywindow.h"
+#include "overlay/undobudget.h"
 #include "screenshot/screencapturer.h"
 
 #include <QGuiApplication>
@@ -57,6 +58,8 @@ void OverlayManager::show(std::function<void()> onExit, std::function<void()> on
 void OverlayManager::open(const std::vector<ScreenStill>& stills)
 {
     const QPointer<OverlayManager> self(this);
+    // One budget for every display of this opening.
+    const auto budget = std::make_shared<UndoBudget>();
     const QList<QScreen*> screens = QGuiApplication::screens();
     for (qsizetype i = 0; i < screens.size(); ++i) {
         const auto still = std::find_if(stills.begin(), stills.end(), [&](const ScreenStill& s) {
@@ -94,6 +97,7 @@ void OverlayManager::open(const std::vector<ScreenStill>& stills)
                 self->redo();
         };
         DrawingView* canvas = content->drawingView();
+        canvas->shareUndoBudget(budget);
         canvas->onEdited = [self, canvas](const StrokeEdits& edits) {
             if (self)
                 self->record({{canvas, edits}});

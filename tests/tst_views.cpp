@@ -6,6 +6,7 @@
 #include "overlay/drawingview.h"
 #include "overlay/overlaycontentview.h"
 #include "overlay/overlaymanager.h"
+#include "overlay/undobudget.h"
 #include "screenshot/selectionview.h"
 #include "settings/settingsstore.h"
 #include "testsupport.h"
@@ -342,6 +343,15 @@ private slots:
         QTest::keyClick(right, Qt::Key_Backspace);
         release(left, {500, 60});
         QCOMPARE(canvases[0]->mismatch(redrawn[0]) + canvases[1]->mismatch(redrawn[1]), QString());
+
+        // Each clear keeps both whole layers for undo, under one budget for both displays.
+        for (int i = 0; i < 4; ++i) {
+            drawStroke(left, {{40, 40}, {500, 60}});
+            drawStroke(right, {{40, 40}, {500, 60}});
+            m_overlay->clearAll();
+        }
+        const qsizetype kept = left->keptBytes() + right->keptBytes();
+        QVERIFY(kept <= UndoBudget::defaultBytes && kept > UndoBudget::defaultBytes / 2);
     }
 
     // Stored letters and colours, ß kept, as it would become SS, which is no single letter. Over
