@@ -17,6 +17,7 @@ class QSystemTrayIcon;
 class ScreenshotFlow;
 class SelectionManager;
 class SettingsWindowController;
+struct StillsResult;
 
 // Owns every long-lived part of the program and carries out the user's actions, whether they
 // come from the tray menu, the control window or a hot key.
@@ -72,6 +73,8 @@ private:
     void showStatusMessage(const QString& message);
     void showIdleStatus();
     QRegion hideForStills();
+    // The pen could not open on its stills: the status and an alert say why.
+    void penFailed(const StillsResult& result);
 
     Platform m_platform;
     SettingsStore m_settings;

@@ -47,10 +47,17 @@ void OverlayManager::show(std::function<void()> onExit, std::function<void()> on
     const QPointer<OverlayManager> self(this);
     m_capturer->grabStills(
         [self, opening](const StillsResult& result) {
-            if (self && self->m_opening == opening) {
-                self->m_opening = 0;
-                self->open(result.stills);
+            if (!self || self->m_opening != opening)
+                return;
+            self->m_opening = 0;
+            // Without stills the windows would show black; the owner tells the user why.
+            if (result.status != StillsResult::Status::Taken) {
+                self->hide();
+                if (self->onStillsFailed)
+                    self->onStillsFailed(result);
+                return;
             }
+            self->open(result.stills);
         },
         {});
 }

@@ -65,6 +65,9 @@ public:
     std::function<void()> settingsCallback;
     // Run whenever open windows have closed, however they were closed. Kept across openings.
     std::function<void()> onHidden;
+    // The stills to open on were refused or failed, so the overlay did not open. Kept across
+    // openings.
+    std::function<void(const StillsResult&)> onStillsFailed;
 
 private:
     // What one change did to each canvas it touched.
