@@ -6,17 +6,21 @@
 #include "overlay/drawingview.h"
 #include "overlay/overlaycontentview.h"
 #include "overlay/overlaymanager.h"
+#include "overlay/overlaywindow.h"
 #include "overlay/undobudget.h"
 #include "screenshot/selectionview.h"
 #include "settings/settingsstore.h"
 #include "testsupport.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScreen>
 #include <QTest>
+#include <qpa/qplatformnativeinterface.h>
 
 #include <algorithm>
 
@@ -352,6 +356,37 @@ private slots:
         }
         const qsizetype kept = left->keptBytes() + right->keptBytes();
         QVERIFY(kept <= UndoBudget::defaultBytes && kept > UndoBudget::defaultBytes / 2);
+
+        // The first display unplugged and plugged in again, last: the toolbar goes to the first
+        // display left, the new one is covered and takes the keyboard, and the history goes on.
+        drawStroke(right, {{20, 300}, {600, 310}});
+        QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
+        const QJsonObject config = reinterpret_cast<QJsonObject (*)(QPlatformNativeInterface*)>(
+            native->nativeResourceForIntegration("configuration"))(native);
+        // The screens named, in that order; then the pen's windows, left to right.
+        const auto plugged = [&](const QStringList& names) {
+            QJsonArray screens;
+            for (const QString& name : names)
+                for (const QJsonValue screen : config["screens"].toArray())
+                    if (screen["name"] == name)
+                        screens << screen;
+            QJsonObject changed = config;
+            changed["screens"] = screens;
+            reinterpret_cast<void (*)(const QJsonObject&, QPlatformNativeInterface*)>(
+                native->nativeResourceForIntegration("setConfiguration"))(changed, native);
+            QStringList shown;
+            for (const OverlayWindow* w : m_overlay->windows())
+                shown << w->targetScreen()->name() +
+                             (w->contentView()->toolbar() ? "+toolbar" : "");
+            const bool keys = QWidget::keyboardGrabber() == m_overlay->drawingViews().back();
+            return shown.join(' ') + (keys ? "" : " (keyboard elsewhere)");
+        };
+        QCOMPARE(plugged({"right"}), "right+toolbar");
+        QCOMPARE(plugged({"right", "left"}), "right+toolbar left");
+        QTest::keyClick(m_overlay->drawingViews().back(), Qt::Key_Backspace);
+        QVERIFY(right->strokes().isEmpty());
+        QCOMPARE(plugged({"left"}), "left+toolbar");
+        QCOMPARE(plugged({"left", "right"}), "left+toolbar right");
     }
 
     // Stored letters and colours, ß kept, as it would become SS, which is no single letter. Over
