@@ -254,6 +254,7 @@ void DrawingView::mousePressEvent(QMouseEvent* event)
     m_activeStrokeIndex.reset();
     bakeFinishedStrokes();
     reportPending();
+    m_modifiers = event->modifiers();
     if (m_mode == DrawingMode::eraser) {
         erase(p);
         return;
@@ -261,7 +262,10 @@ void DrawingView::mousePressEvent(QMouseEvent* event)
     m_strokes.append(Stroke{{p}, m_currentColor, m_currentWidth});
     m_activeStrokeIndex = m_strokes.size() - 1;
     m_drawing = true;
+    m_path = {};
     update(strokeBounds(m_strokes.last()).toAlignedRect());
+    // A shape key held before the press.
+    followPointer({});
 }
 
 void DrawingView::mouseMoveEvent(QMouseEvent* event)
@@ -269,14 +273,49 @@ void DrawingView::mouseMoveEvent(QMouseEvent* event)
     if (!(event->buttons() & Qt::LeftButton))
         return;
     const QPointF p = event->position();
+    m_modifiers = event->modifiers();
     if (m_mode == DrawingMode::pen && hasActiveStroke()) {
-        Stroke& s = m_strokes[*m_activeStrokeIndex];
-        const Stroke segment{{s.points.last(), p}, s.color, s.width};
-        s.points.append(p);
-        update(strokeBounds(segment).toAlignedRect());
+        followPointer(p);
         return;
     }
     erase(p);
+}
+
+void DrawingView::followPointer(std::optional<QPointF> moved)
+{
+    Stroke& s = m_strokes[*m_activeStrokeIndex];
+    const StrokeShape shape = shapeForKeys(m_modifiers, m_ellipseKey);
+    if (shape == StrokeShape::freehand && s.shape == StrokeShape::freehand) {
+        if (!moved)
+            return;
+        const Stroke segment{{s.points.last(), *moved}, s.color, s.width};
+        s.points.append(*moved);
+        update(strokeBounds(segment).toAlignedRect());
+        return;
+    }
+    const bool wasFreehand = s.shape == StrokeShape::freehand;
+    const QRegion before = wasFreehand ? strokeRegion(s) : m_shapeShown;
+    if (moved)
+        (wasFreehand ? s.points : m_path).append(*moved);
+    if (shape == StrokeShape::freehand) {
+        s.points = std::exchange(m_path, {});
+    } else {
+        if (wasFreehand)
+            m_path = std::exchange(s.points, {});
+        s.points = {m_path.first(), m_path.last()};
+    }
+    s.shape = shape;
+    const QRegion after = strokeRegion(s);
+    m_shapeShown = after;
+    update(before + after);
+}
+
+void DrawingView::setShapeKeys(Qt::KeyboardModifiers modifiers, bool ellipseKey)
+{
+    m_modifiers = modifiers;
+    m_ellipseKey = ellipseKey;
+    if (m_mode == DrawingMode::pen && hasActiveStroke())
+        followPointer({});
 }
 
 void DrawingView::mouseReleaseEvent(QMouseEvent* event)
@@ -284,12 +323,42 @@ void DrawingView::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton)
         return;
     m_activeStrokeIndex.reset();
+    m_path = {};
     bakeFinishedStrokes();
     reportPending();
 }
 
+bool DrawingView::shapeKey(QKeyEvent* event, bool pressed)
+{
+    Qt::KeyboardModifiers modifiers = event->modifiers();
+    bool ellipseKey = m_ellipseKey;
+    // Whether a modifier key's own event counts it as held differs between platforms.
+    switch (event->key()) {
+    case Qt::Key_Shift:
+        modifiers.setFlag(Qt::ShiftModifier, pressed);
+        break;
+    case Qt::Key_Control:
+        modifiers.setFlag(Qt::ControlModifier, pressed);
+        break;
+    case Qt::Key_Space:
+        // A held key repeats as releases and presses.
+        if (event->isAutoRepeat())
+            return true;
+        ellipseKey = pressed;
+        break;
+    default:
+        return false;
+    }
+    setShapeKeys(modifiers, ellipseKey);
+    if (onShapeKeys)
+        onShapeKeys(modifiers, ellipseKey);
+    return true;
+}
+
 void DrawingView::keyPressEvent(QKeyEvent* event)
 {
+    if (shapeKey(event, true))
+        return;
     const auto raise = [](const auto& callback, auto... args) {
         if (callback)
             callback(args...);
@@ -327,6 +396,12 @@ void DrawingView::keyPressEvent(QKeyEvent* event)
     event->accept();
 }
 
+void DrawingView::keyReleaseEvent(QKeyEvent* event)
+{
+    if (!shapeKey(event, false))
+        QWidget::keyReleaseEvent(event);
+}
+
 void DrawingView::paintEvent(QPaintEvent* event)
 {
     // No background of its own: what lies below (the screen, or a still of it) shows through.
@@ -351,7 +426,9 @@ void DrawingView::bakeFinishedStrokes()
         return;
     for (qsizetype i = m_bakedCount; i < end; ++i) {
         m_bakedBounds.append(strokeBounds(m_strokes[i]));
-        keepBefore(m_bakedBounds.last());
+        // Along a shape's outline only, not the whole box around it.
+        for (const QRect& area : strokeRegion(m_strokes[i]))
+            keepBefore(area);
         QPainter painter(&m_layer);
         painter.setRenderHint(QPainter::Antialiasing);
         paintStroke(painter, m_strokes[i]);

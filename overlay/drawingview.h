@@ -40,6 +40,9 @@ public:
     std::function<void()> onExit;
     std::function<void()> onUndo;
     std::function<void()> onRedo;
+    // Shift, Control or the ellipse key went down or up on this canvas's keyboard; the owner
+    // hands them to every canvas (setShapeKeys), since the drag may be on another display.
+    std::function<void(Qt::KeyboardModifiers, bool ellipseKey)> onShapeKeys;
     // A finished change: a stroke drawn, the strokes one eraser drag removed. Raised when the
     // button is released, or when a clear or the next press finds the drag still open.
     std::function<void(const StrokeEdits&)> onEdited;
@@ -50,6 +53,10 @@ public:
     const QList<Stroke>& strokes() const { return m_strokes; }
     std::optional<qsizetype> activeStrokeIndex() const { return m_activeStrokeIndex; }
 
+    // The keys held that pick a pen drag's shape (shapeForKeys). An open drag takes its new shape
+    // at once, without waiting for the pointer to move; pointer events bring the modifiers up to
+    // date too.
+    void setShapeKeys(Qt::KeyboardModifiers modifiers, bool ellipseKey);
     // Pen colour and width for new strokes; switches to the pen and takes keyboard focus.
     void applyPen(const QColor& color, double width);
     void useEraser();
@@ -68,10 +75,16 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
     bool hasActiveStroke() const;
+    // Takes the pointer's new position, if it moved, into the drag's stroke, in the shape the
+    // keys ask for now, and repaints where the stroke was and is.
+    void followPointer(std::optional<QPointF> moved);
+    // Shift, Control and the ellipse key; false for other keys.
+    bool shapeKey(QKeyEvent* event, bool pressed);
     void reportPending();
     void updateCursor();
     // Rasterises the strokes not yet in the layer, except one still being drawn.
@@ -105,6 +118,12 @@ private:
     double m_currentWidth = 4.0;
     QList<Stroke> m_strokes;
     std::optional<qsizetype> m_activeStrokeIndex;
+    Qt::KeyboardModifiers m_modifiers;
+    bool m_ellipseKey = false;
+    // While the drag's stroke is a shape: the pointer's path, for when the keys let go of it;
+    // and where the shape was painted.
+    QList<QPointF> m_path;
+    QRegion m_shapeShown;
 
     QImage m_layer;
     // m_strokes[0, m_bakedCount) are painted into m_layer; m_bakedBounds holds their bounds.

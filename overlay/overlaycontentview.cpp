@@ -88,6 +88,10 @@ OverlayContentView::OverlayContentView(SettingsStore& settings, bool showsToolba
         if (self && self->onPreset)
             self->onPreset(preset);
     };
+    m_drawingView->onShapeKeys = [self](Qt::KeyboardModifiers modifiers, bool ellipseKey) {
+        if (self && self->onShapeKeys)
+            self->onShapeKeys(modifiers, ellipseKey);
+    };
     const auto relay = [self](std::function<void()> OverlayContentView::*callback) {
         return [self, callback] {
             if (self && (self->*callback))

@@ -110,6 +110,13 @@ void OverlayManager::addWindow(QScreen* screen, const QImage& backdrop)
         if (self)
             self->redo();
     };
+    // The keyboard goes to one canvas; the drag may be on any.
+    content->onShapeKeys = [self](Qt::KeyboardModifiers modifiers, bool ellipseKey) {
+        if (self) {
+            for (DrawingView* view : self->m_drawingViews)
+                view->setShapeKeys(modifiers, ellipseKey);
+        }
+    };
     DrawingView* canvas = content->drawingView();
     canvas->shareUndoBudget(m_undoBudget);
     canvas->onEdited = [self, canvas](const StrokeEdits& edits) {

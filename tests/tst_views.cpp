@@ -144,8 +144,8 @@ private slots:
         m_overlay.reset();
     }
 
-    // The eraser reaches three times its width, at least 18, from a stroke's points; wide strokes
-    // do not widen its reach.
+    // The eraser reaches three times its width, at least 18, from a freehand stroke's points or a
+    // shape's outline; wide strokes do not widen its reach.
     void eraseHit()
     {
         const auto erases = [this](double eraserWidth, QPointF at) {
@@ -160,6 +160,17 @@ private slots:
         QVERIFY(erases(4, {82, 100}) && !erases(4, {81.9999, 100}));
         QVERIFY(erases(10, {100, 190}) && !erases(10, {69.9999, 100}));
         QVERIFY(!erases(4, {100, 300})); // mid-segment, far from its points
+        // A shape goes by its outline, far from its two points too, but not by its inside.
+        const auto erasesShape = [](StrokeShape shape, QPointF at) {
+            QList<Stroke> strokes{{{{100, 100}, {500, 300}}, red, 4, shape}};
+            StrokeEdits removed;
+            eraseStrokesAt(strokes, at, 4, removed);
+            return strokes.isEmpty();
+        };
+        QVERIFY(erasesShape(StrokeShape::rectangle, {300, 118}) &&
+                !erasesShape(StrokeShape::rectangle, {300, 119}));
+        QVERIFY(erasesShape(StrokeShape::ellipse, {300, 282}) &&
+                !erasesShape(StrokeShape::ellipse, {300, 200}));
     }
 
     // Drags append one point per move of the held left button and keep the pen they began with;
