@@ -147,6 +147,14 @@ private slots:
             QVERIFY(
                 within([y = y, colour = colour] { return grim().pixel(600, y * 2) == colour; }));
         }
+        // Shift held, by a wtype running meanwhile, straightens the wandering drag into a line.
+        QProcess shift;
+        shift.start("wtype",
+                    {"-k", "Shift_L", "-s", "300", "-M", "shift", "-s", "3000", "-m", "shift"});
+        QTest::qWait(1500);
+        QVERIFY(drag({{200, 600}, {500, 690}, {400, 600}}) && shift.waitForFinished(10000));
+        QVERIFY(within([] { return grim().pixel(600, 1200) == kRed; }));
+        QVERIFY(grim().pixel(1000, 1380) != kRed);
         QVERIFY(keys({"z"}) && drag({{200, 390}, {200, 410}}));
         QVERIFY(within([&] { return grim().pixel(600, 800) == open.pixel(600, 800); }));
         QCOMPARE(grim().pixel(600, 900), kGreen);
