@@ -57,6 +57,7 @@ QString commandLineHelp()
         "\n"
         "画笔中：Q、W、E 换红、蓝、绿笔，Z 橡皮擦，C 清除，Backspace 撤销，\n"
         "Shift+Backspace 重做，Esc 或右键退出。\n"
+        "拖动时按住 Shift 画直线，Ctrl 画矩形，Ctrl+Shift 画箭头，空格键画椭圆。\n"
         "\n"
         "退出码：0 已完成，1 请求没有执行（正在运行的 Vellori 没有及时应答、拒绝了它，\n"
         "或上一次截图还没有结束），"

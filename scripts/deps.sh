@@ -19,7 +19,9 @@ VELLORI_DEPS=(
 # tools that drive it, and what creates and runs its test user. dbus-daemon
 # also gives the fake shortcut portal its private bus; at-spi2-core is the
 # accessibility bus through which a test reads what the program shows.
+# qt6-base-private-dev: the offscreen platform's interface that plugs screens in and out.
 VELLORI_TEST_DEPS=(
+    qt6-base-private-dev
     xvfb xdotool x11-utils x11-xserver-utils openbox xcompmgr trayer
     imagemagick scrot maim desktop-file-utils xclip
     clang libclang-rt-14-dev llvm
