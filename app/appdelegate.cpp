@@ -198,6 +198,9 @@ OverlayManager& AppDelegate::overlayManager()
     if (!m_overlayManager) {
         m_overlayManager = std::make_unique<OverlayManager>(m_settings, m_platform.capturer.get());
         m_overlayManager->onHidden = [this] { m_screenshotFlow->grabKeyboard(); };
+        m_overlayManager->onStillsFailed = [this](const StillsResult& result) {
+            penFailed(result);
+        };
     }
     return *m_overlayManager;
 }
@@ -221,6 +224,17 @@ void AppDelegate::toggleMarker()
                 self->showSettings();
         });
     updateStatus(QStringLiteral("画笔已开启"), 2);
+}
+
+// A refusal reads as the screenshot's, with where the desktop lets the user allow it.
+void AppDelegate::penFailed(const StillsResult& result)
+{
+    const QString cannotOpen = QStringLiteral("无法打开画笔");
+    updateStatus(cannotOpen, 2);
+    m_platform.alerts->showModal({result.status == StillsResult::Status::Refused
+                                      ? QStringLiteral("需要重新确认屏幕录制权限")
+                                      : cannotOpen,
+                                  result.error});
 }
 
 bool AppDelegate::captureScreenshot()

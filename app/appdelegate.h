@@ -19,6 +19,7 @@ class QSystemTrayIcon;
 class ScreenshotFlow;
 class SelectionManager;
 class SettingsWindowController;
+struct StillsResult;
 
 // Owns every long-lived part of the program and carries out the user's actions, whether they
 // come from the tray menu, the control window or a hot key.
@@ -76,6 +77,8 @@ private:
     QRegion hideForStills();
     // After stills that failed, the windows hideForStills hid show again.
     void showHiddenForStills();
+    // The pen could not open on its stills: the status and an alert say why.
+    void penFailed(const StillsResult& result);
 
     Platform m_platform;
     SettingsStore m_settings;

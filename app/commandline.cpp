@@ -57,8 +57,11 @@ QString commandLineHelp()
         "\n"
         "画笔中：Q、W、E 换红、蓝、绿笔，Z 橡皮擦，C 清除，Backspace 撤销，\n"
         "Shift+Backspace 重做，Esc 或右键退出。\n"
+        "拖动时按住 Shift 画直线，Ctrl 画矩形，Ctrl+Shift 画箭头，空格键画椭圆。\n"
         "\n"
-        "退出码：0 已完成，1 正在运行的 Vellori 没有应答或拒绝了请求，2 命令行有误。\n"
+        "退出码：0 已完成，1 请求没有执行（正在运行的 Vellori 没有及时应答、拒绝了它，\n"
+        "或上一次截图还没有结束），"
+        "2 命令行有误。\n"
         "\n"
         "在桌面的设置里把按键绑定到这些命令，例如：\n"
         "  GNOME：设置 → 键盘 → 查看及自定义快捷键 → 自定义快捷键 → 添加，\n"
@@ -136,9 +139,18 @@ std::optional<int> endsBeforeLaunch(const CommandLine& command, SingleInstance& 
         print(stderr,
               QStringLiteral("vellori：正在运行的 Vellori 拒绝了这个请求；它可能是另一个版本。\n"));
         return ExitCodes::noAnswer;
+    case SingleInstance::Claim::Busy:
+        print(stderr, QStringLiteral("vellori：正在运行的 Vellori 还在截图，这个请求没有执行。\n"));
+        return ExitCodes::noAnswer;
     case SingleInstance::Claim::NoAnswer:
+        print(stderr, QStringLiteral("vellori：正在运行的 Vellori 没有在 2 秒内应答；"
+                                     "这个请求已作废，不会再执行。\n"));
+        return ExitCodes::noAnswer;
+    case SingleInstance::Claim::NotReady:
         break;
     }
-    print(stderr, QStringLiteral("vellori：正在运行的 Vellori 没有在 2 秒内应答。\n"));
+    print(stderr, QStringLiteral("vellori：另一个 Vellori 在 10 秒内一直没有开始接收请求"
+                                 "（它可能还在启动、正在退出，或无法打开通道）；"
+                                 "这个请求没有送达。\n"));
     return ExitCodes::noAnswer;
 }

@@ -95,8 +95,10 @@ ControlWindow::ControlWindow(QWidget* parent)
     auto* hint = makeLabel(QStringLiteral("画笔内：Q/W/E 三色笔 · Z 橡皮 · C 清屏 · 鼠标右键退出"),
                            11, QFont::Normal, Tone::tertiary);
     hint->setWordWrap(true);
-    // The hint keeps its text; the undo keys are named where it is pointed at.
-    hint->setToolTip(QStringLiteral("画笔内：Backspace 撤销 · Shift+Backspace 重做"));
+    // The hint keeps its text; the undo keys and the shapes are named where it is pointed at.
+    hint->setToolTip(
+        QStringLiteral("画笔内：Backspace 撤销 · Shift+Backspace 重做\n"
+                       "拖动时按住：Shift 直线 · Ctrl 矩形 · Ctrl+Shift 箭头 · 空格 椭圆"));
     hint->setMaximumHeight(hint->fontMetrics().lineSpacing() * 2);
 
     auto* stack = new QVBoxLayout(this);

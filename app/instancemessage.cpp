@@ -65,14 +65,21 @@ std::optional<InstanceAction> parseRequest(std::string_view text)
     return std::nullopt;
 }
 
-std::string reply(bool accepted)
+std::string reply(Reply answer)
 {
-    return line(accepted ? "ok" : "refused");
+    return line(answer == Reply::accepted ? "ok" : answer == Reply::busy ? "busy" : "refused");
 }
 
-bool isAcceptance(std::string_view text)
+std::optional<Reply> parseReply(std::string_view text)
 {
-    return word(text) == "ok";
+    const std::optional<std::string_view> name = word(text);
+    if (name == "ok")
+        return Reply::accepted;
+    if (name == "busy")
+        return Reply::busy;
+    if (name == "refused")
+        return Reply::refused;
+    return std::nullopt;
 }
 
 } // namespace InstanceMessage

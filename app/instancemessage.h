@@ -20,8 +20,11 @@ std::string request(InstanceAction action);
 // The action of one complete request line, newline included; nothing for anything else.
 std::optional<InstanceAction> parseRequest(std::string_view line);
 
-std::string reply(bool accepted);
-// True only for the reply that accepts, newline included.
-bool isAcceptance(std::string_view line);
+// What the running copy answers: it takes the action, refuses what it cannot read, or cannot take
+// it now (a screenshot while one is still running).
+enum class Reply { accepted, refused, busy };
+std::string reply(Reply answer);
+// The answer of one complete reply line, newline included; nothing for anything else.
+std::optional<Reply> parseReply(std::string_view line);
 
 } // namespace InstanceMessage

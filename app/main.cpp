@@ -7,6 +7,7 @@
 #include "app/terminationsignals.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -30,15 +31,34 @@ int main(int argc, char* argv[])
     instance.onAction = [&delegate](InstanceAction action) {
         performInstanceAction(delegate, action);
     };
+    // A key binding learns that its screenshot did not start, instead of exit code 0.
+    instance.isBusy = [&delegate](InstanceAction action) {
+        return action == InstanceAction::Screenshot && delegate.isTakingScreenshot();
+    };
     // A session ending or a kill signal leaves through the same door as "退出".
     TerminationSignals termination;
     termination.onTerminate = [&delegate] { delegate.quit(); };
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      &AppDelegate::applicationWillTerminate);
     delegate.applicationDidFinishLaunching();
-    if (command.action != InstanceAction::Show)
-        performInstanceAction(delegate, command.action);
-    // Later starts wait on the lock until here, so their actions come after this one's.
-    instance.listen();
+    // Later starts are answered from here on, so the first action goes behind the listening: an
+    // alert it raises keeps none of them waiting.
+    if (const QString failure = instance.listen(); !failure.isEmpty()) {
+        std::fputs(QStringLiteral("vellori：无法打开接收命令的通道（%1）；之后的 vellori --pen "
+                                  "等命令交不到这个 Vellori。\n")
+                       .arg(failure)
+                       .toLocal8Bit()
+                       .constData(),
+                   stderr);
+        // After the launch's own messages, which would hide it at once.
+        QTimer::singleShot(0, &delegate, [&delegate] {
+            delegate.updateStatus(QStringLiteral("命令通道无法打开，vellori --pen 等命令无效"), 30);
+        });
+    }
+    if (command.action != InstanceAction::Show) {
+        QTimer::singleShot(0, &delegate, [&delegate, action = command.action] {
+            performInstanceAction(delegate, action);
+        });
+    }
     return QApplication::exec();
 }

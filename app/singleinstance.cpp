@@ -4,13 +4,14 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
-#include <QLocalServer>
 #include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -93,15 +94,52 @@ bool isOurSocket(const QByteArray& path)
            info.st_uid == ::geteuid();
 }
 
+// The address of a socket at `path`. A path too long for sun_path is reached through a
+// descriptor of its folder, which stays open as long as the address is in use.
+class SocketAddress
+{
+public:
+    explicit SocketAddress(const QByteArray& path)
+    {
+        QByteArray reachable = path;
+        if (std::size_t(path.size()) >= sizeof(m_address.sun_path)) {
+            const qsizetype slash = path.lastIndexOf('/');
+            m_folder = ::open(path.left(std::max<qsizetype>(slash, 1)).constData(),
+                              O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (m_folder < 0)
+                return;
+            reachable = "/proc/self/fd/" + QByteArray::number(m_folder) + path.mid(slash);
+        }
+        if (std::size_t(reachable.size()) >= sizeof(m_address.sun_path)) {
+            errno = ENAMETOOLONG;
+            return;
+        }
+        m_address.sun_family = AF_UNIX;
+        std::copy(reachable.begin(), reachable.end(), m_address.sun_path);
+    }
+    ~SocketAddress()
+    {
+        if (m_folder >= 0)
+            ::close(m_folder);
+    }
+    SocketAddress(const SocketAddress&) = delete;
+    SocketAddress& operator=(const SocketAddress&) = delete;
+
+    bool isValid() const { return m_address.sun_family == AF_UNIX; }
+    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&m_address); }
+
+private:
+    sockaddr_un m_address{};
+    int m_folder = -1;
+};
+
 int connectTo(const QByteArray& path)
 {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (std::size_t(path.size()) >= sizeof(address.sun_path))
+    const SocketAddress address(path);
+    if (!address.isValid())
         return -1;
-    std::copy(path.begin(), path.end(), address.sun_path);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+    if (fd >= 0 && ::connect(fd, address.get(), sizeof(sockaddr_un)) == 0)
         return fd;
     if (fd >= 0)
         ::close(fd);
@@ -114,7 +152,9 @@ int msLeft(Clock::time_point deadline)
         0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()));
 }
 
-// Sends the request and reads the one-line answer.
+// Sends the request and reads the one-line answer. At the deadline the reading side is shut
+// first, and then only what has already arrived is read: the running copy acts only on a reply it
+// could hand over, so an answer that is not read here is a request that is dropped there.
 SingleInstance::Claim exchange(int fd, InstanceAction action, Clock::time_point deadline)
 {
     using Claim = SingleInstance::Claim;
@@ -122,22 +162,35 @@ SingleInstance::Claim exchange(int fd, InstanceAction action, Clock::time_point 
     if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size()))
         return Claim::NoAnswer;
     std::string answer;
+    bool late = false;
     while (answer.find('\n') == std::string::npos && answer.size() <= InstanceMessage::kMaxLength) {
         pollfd wait{fd, POLLIN, 0};
-        const int ready = ::poll(&wait, 1, msLeft(deadline));
+        const int ready = late ? 1 : ::poll(&wait, 1, msLeft(deadline));
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0)
+        if (ready < 0)
             return Claim::NoAnswer;
+        if (ready == 0) {
+            ::shutdown(fd, SHUT_RD);
+            late = true;
+        }
         char buffer[InstanceMessage::kMaxLength + 1];
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, late ? MSG_DONTWAIT : 0);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
             return answer.empty() ? Claim::NoAnswer : Claim::Refused;
         answer.append(buffer, std::size_t(got));
     }
-    return InstanceMessage::isAcceptance(answer) ? Claim::Delivered : Claim::Refused;
+    switch (InstanceMessage::parseReply(answer).value_or(InstanceMessage::Reply::refused)) {
+    case InstanceMessage::Reply::accepted:
+        return Claim::Delivered;
+    case InstanceMessage::Reply::busy:
+        return Claim::Busy;
+    case InstanceMessage::Reply::refused:
+        break;
+    }
+    return Claim::Refused;
 }
 
 } // namespace
@@ -149,8 +202,8 @@ SingleInstance::SingleInstance(const QString& socketPath, QObject* parent)
 
 SingleInstance::~SingleInstance()
 {
-    // The server removes its socket while the lock still keeps later starts waiting.
-    m_server.reset();
+    // The socket goes while the lock still keeps later starts waiting.
+    stopListening();
     if (m_lock >= 0)
         ::close(m_lock);
 }
@@ -202,31 +255,55 @@ SingleInstance::Claim SingleInstance::claim(InstanceAction action, int answerMs,
         if (Clock::now() >= startDeadline) {
             ::close(m_lock);
             m_lock = -1;
-            return Claim::NoAnswer;
+            return Claim::NotReady;
         }
         std::this_thread::sleep_for(kRetry);
     }
 }
 
-void SingleInstance::listen()
+QString SingleInstance::listen()
 {
     if (m_path.isEmpty())
-        return;
-    m_server = std::make_unique<QLocalServer>();
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_server.get(), &QLocalServer::newConnection, this, &SingleInstance::readRequests);
+        return QStringLiteral("没有只属于本用户的文件夹可放置通道");
+    const QByteArray path = QFile::encodeName(m_path);
+    // Whatever is in the way was left by a copy that no longer holds the lock, or was never ours.
+    ::unlink(path.constData());
+    const SocketAddress address(path);
+    m_listener =
+        address.isValid() ? ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0) : -1;
+    if (m_listener < 0 || ::bind(m_listener, address.get(), sizeof(sockaddr_un)) != 0 ||
+        ::listen(m_listener, SOMAXCONN) != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        if (m_listener >= 0)
+            ::close(m_listener);
+        m_listener = -1;
+        return m_path + QStringLiteral("：") + reason;
+    }
+    // The folder is closed to others already; the socket is too, as Qt's own would be.
+    ::chmod(path.constData(), S_IRWXU);
+    m_notifier = std::make_unique<QSocketNotifier>(m_listener, QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &SingleInstance::readRequests);
     // Quitting, nothing is answered any more; later starts wait on the lock until this one is gone.
     connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
-            [this] { m_server.reset(); });
-    // Whatever is in the way was left by a copy that no longer holds the lock, or was never ours.
+            &SingleInstance::stopListening);
+    return {};
+}
+
+void SingleInstance::stopListening()
+{
+    if (m_listener < 0)
+        return;
+    m_notifier.reset();
+    ::close(m_listener);
+    m_listener = -1;
     ::unlink(QFile::encodeName(m_path).constData());
-    // Failing to listen only means later starts cannot find this one; it still runs.
-    m_server->listen(m_path);
 }
 
 void SingleInstance::readRequests()
 {
-    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+    for (int fd; (fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+        auto* socket = new QLocalSocket(this);
+        socket->setSocketDescriptor(fd);
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         // A peer that never finishes its request is dropped.
         QTimer::singleShot(kRequestTimeoutMs, socket, &QLocalSocket::abort);
@@ -246,11 +323,16 @@ void SingleInstance::answer(QLocalSocket* socket)
     const std::optional<InstanceAction> action =
         whole ? InstanceMessage::parseRequest(std::string_view(request.data(), request.size()))
               : std::nullopt;
-    const std::string reply = InstanceMessage::reply(action.has_value());
-    socket->write(reply.data(), qint64(reply.size()));
-    socket->flush();
+    using InstanceMessage::Reply;
+    const bool busy = action && isBusy && isBusy(*action);
+    const std::string reply = InstanceMessage::reply(!action ? Reply::refused
+                                                     : busy  ? Reply::busy
+                                                             : Reply::accepted);
+    // Straight to the socket, so that it fails when the client has given up and shut its side.
+    const bool handedOver = ::send(socket->socketDescriptor(), reply.data(), reply.size(),
+                                   MSG_NOSIGNAL | MSG_DONTWAIT) == ssize_t(reply.size());
     socket->disconnectFromServer();
-    if (action) {
+    if (action && !busy && handedOver) {
         QTimer::singleShot(0, this, [this, action] {
             if (onAction)
                 onAction(*action);

@@ -9,8 +9,8 @@
 #include <functional>
 #include <memory>
 
-class QLocalServer;
 class QLocalSocket;
+class QSocketNotifier;
 
 // One running copy per user and display. A later start hands its action to the running copy and
 // exits; the first start holds a lock for its whole life and listens on a socket in a folder only
@@ -24,7 +24,9 @@ public:
         Primary,   // this process is to run; it holds the lock
         Delivered, // the running copy accepted the action
         Refused,   // the running copy answered but refused it
-        NoAnswer,  // a copy holds the lock but did not answer in time
+        NoAnswer,  // the running copy did not answer in time; it then drops the request
+        NotReady,  // a copy holds the lock but took no requests in time
+        Busy,      // the running copy cannot take the action now
     };
 
     // An empty path means no private folder was found: every start runs on its own.
@@ -36,11 +38,14 @@ public:
     // connected, the answer must come within answerMs.
     Claim claim(InstanceAction action, int answerMs = 2000, int startMs = 10000);
     // Opens the channel; needs the application object. Only after claim() returned Primary, and
-    // once the program can answer at once.
-    void listen();
+    // once the program can answer at once. Empty when listening, else why it cannot.
+    QString listen();
 
-    // Raised in the running copy for each accepted request, after the answer has gone out.
+    // Raised in the running copy for each accepted request, once the answer is in the client's
+    // socket; a request whose client has given up is dropped.
     std::function<void(InstanceAction)> onAction;
+    // Whether the running copy cannot take the action now; it is then answered as busy.
+    std::function<bool(InstanceAction)> isBusy;
 
     // The socket of this user and display: in XDG_RUNTIME_DIR when that is a private folder,
     // else in a private folder under the user's cache, made if need be. Empty when neither.
@@ -50,8 +55,10 @@ public:
 private:
     void readRequests();
     void answer(QLocalSocket* socket);
+    void stopListening();
 
     QString m_path;
     int m_lock = -1;
-    std::unique_ptr<QLocalServer> m_server;
+    int m_listener = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
 };

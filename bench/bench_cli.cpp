@@ -1,8 +1,12 @@
 // `vellori --pen` as a key binding runs it: a whole new process, from the moment it is started
 // to the pen's toolbar painted on the X server by the running instance. Next to it, in the same
 // run, the smallest Qt Widgets program started the same way until its window is painted on the
-// server. Run it on an X server with the pen's toolbar on the top 100 pixel rows, as on the
-// test desktop: DISPLAY=:N build/bench/bench_cli [--runs N].
+// server. Then the key binding's own cost: `vellori --screenshot` from its start to its exit,
+// the running instance taking the request, next to the smallest Qt Core program and `true`, each
+// also from start to exit. The first screenshot request opens the selection, which stays open;
+// the measured ones are answered and ignored as a key pressed again during a selection is. Run
+// it on an X server with the pen's toolbar on the top 100 pixel rows, as on the test desktop:
+// DISPLAY=:N build/bench/bench_cli [--runs N].
 
 #include "app/singleinstance.h"
 
@@ -179,6 +183,30 @@ int main(int argc, char* argv[])
         if (baseline.back() < 0 || until(x, before, true, monotonicNs()) < 0)
             return 1;
     }
+
+    // Start to exit, or -1 when it failed.
+    const auto toExit = [&](const QString& program, const QStringList& arguments) {
+        QProcess process;
+        process.setProcessEnvironment(env);
+        const qint64 start = monotonicNs();
+        process.start(program, arguments);
+        const bool done = process.waitForFinished(kTimeoutMs) && process.exitCode() == 0;
+        return done ? double(monotonicNs() - start) / 1e6 : -1;
+    };
+    const QString vellori = QStringLiteral(VELLORI_BINARY);
+    if (!command({QStringLiteral("--screenshot")}))
+        return 1;
+    QThread::msleep(1500);
+    std::vector<double> request, core, nothing;
+    for (int run = 0; run < runs; ++run) {
+        request.push_back(toExit(vellori, {QStringLiteral("--screenshot")}));
+        core.push_back(toExit(QStringLiteral(CORE_BASELINE_BINARY), {}));
+        nothing.push_back(toExit(QStringLiteral("true"), {}));
+        if (std::min({request.back(), core.back(), nothing.back()}) < 0) {
+            std::fprintf(stderr, "a process failed\n");
+            return 1;
+        }
+    }
     command({QStringLiteral("--quit")});
     instance.waitForFinished(kTimeoutMs);
     xcb_disconnect(x);
@@ -191,5 +219,11 @@ int main(int argc, char* argv[])
     print("    its processor time, user and system", cpu, 0);
     print("baseline: minimal Qt window painted", baseline, 0);
     std::printf("aim: vellori --pen under 60 ms: %s\n", median(pen) < 60 ? "met" : "missed");
+    const double coreBase = median(core);
+    print("vellori --screenshot, start to exit", request, coreBase);
+    print("baseline: minimal Qt Core program", core, 0);
+    print("baseline: true", nothing, 0);
+    std::printf("vellori --screenshot over Qt Core: %.2f ms; Qt Core over true: %.2f ms\n",
+                median(request) - coreBase, coreBase - median(nothing));
     return 0;
 }

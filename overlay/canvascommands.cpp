@@ -1,8 +1,11 @@
 #include "overlay/canvascommands.h"
 
 #include "settings/settingsstore.h"
+#include "settings/settingsvalidation.h"
 
 #include <Qt>
+
+#include <algorithm>
 
 namespace
 {
@@ -52,16 +55,22 @@ QString keyCharacters(int qtKey, const QString& text)
 {
     if (qtKey == Qt::Key_Escape)
         return QStringLiteral("\x1b");
-    // Qt's key code is the character itself for printable keys, unaffected by Control or Alt.
+    // The layout's own characters (ς, ı), not Qt's key code, which is their upper case.
+    const QList<uint> typed = text.toUcs4();
+    if (!typed.isEmpty() &&
+        std::all_of(typed.begin(), typed.end(), [](uint c) { return QChar::isPrint(char32_t(c)); }))
+        return text;
+    // Control turns letters into control characters; the key code still names the letter.
     const auto c = char32_t(qtKey);
     if (qtKey >= 0x20 && qtKey < Qt::Key_Escape && QChar::isPrint(c))
         return QString::fromUcs4(&c, 1);
-    return text;
+    return {};
 }
 
 CanvasCommand commandForKey(const QString& characters, const SettingsStore& settings)
 {
-    const QString k = characters.toLower();
+    // The rule the settings window stores letters by, so that every letter it accepts can fire.
+    const QString k = SettingsValidation::normalizedLetter(characters);
     const auto& letters = letterSettings();
     static constexpr std::array<CanvasCommand, 5> commands{
         CanvasCommand::preset0, CanvasCommand::preset1, CanvasCommand::preset2,

@@ -27,12 +27,14 @@ struct PenPreset {
 // Colour and shared width of pen 0, 1 or 2, read from the store at the moment of use.
 PenPreset penPreset(const SettingsStore& settings, int index);
 
-// The characters a key gives without Control, Alt or Meta (Shift only changes case, which the
-// comparison folds away). Escape gives U+001B.
+// The characters a key gives: its text as the layout gives it, or, where Control made that a
+// control character or there is none, the letter of Qt's key code (Shift only changes case,
+// which the comparison folds away). Escape gives U+001B.
 QString keyCharacters(int qtKey, const QString& text);
 
-// Lower-cases the characters and compares them with the stored letters as stored (so an
-// upper-case stored letter never matches), then with Escape.
+// Normalises the characters as the settings window does its letters (trimmed, full lower case)
+// and compares them with the stored letters as stored (so an upper-case stored letter never
+// matches), then with Escape.
 CanvasCommand commandForKey(const QString& characters, const SettingsStore& settings);
 
 // The command of a key press on the canvas: Backspace undoes and Shift+Backspace redoes (no stored

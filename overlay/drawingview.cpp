@@ -2,6 +2,7 @@
 
 #include "overlay/canvascommands.h"
 #include "overlay/cursors.h"
+#include "overlay/undobudget.h"
 #include "settings/settingsstore.h"
 
 #include <QKeyEvent>
@@ -9,24 +10,29 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
-namespace
-{
-
-// Enough for two full layers of a 4K display.
-constexpr qsizetype kPatchBudget = qsizetype(80) << 20;
-
-} // namespace
-
 DrawingView::DrawingView(SettingsStore& settings, QWidget* parent)
-    : QWidget(parent), m_settings(settings), m_currentColor(SettingsDefaults::systemRed)
+    : QWidget(parent), m_settings(settings), m_currentColor(SettingsDefaults::systemRed),
+      m_budget(std::make_shared<UndoBudget>())
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setFocusPolicy(Qt::StrongFocus);
     updateCursor();
+}
+
+DrawingView::~DrawingView()
+{
+    for (const auto& [change, kept] : m_patches)
+        m_budget->release(kept.stamp);
+}
+
+void DrawingView::shareUndoBudget(std::shared_ptr<UndoBudget> budget)
+{
+    m_budget = std::move(budget);
 }
 
 void DrawingView::applyPen(const QColor& color, double width)
@@ -78,6 +84,10 @@ void DrawingView::erase(QPointF p)
         const StrokeEdit& edit = m_pending[k];
         const QRectF bounds = strokeBounds(edit.stroke);
         changed |= bounds;
+        // The stroke a pen drag extends moves down with the ones removed before it, so a pen
+        // picked again mid-drag goes on drawing it.
+        if (m_activeStrokeIndex && edit.index < *m_activeStrokeIndex)
+            --*m_activeStrokeIndex;
         if (edit.index < m_bakedCount) {
             layerArea |= bounds;
             m_bakedBounds.remove(edit.index);
@@ -122,7 +132,7 @@ void DrawingView::applyEdits(const StrokeEdits& edits, bool undo)
     }
     if (layered) {
         m_bakedCount = m_strokes.size();
-        if (undo && patches != m_patches.end() && restorePatches(patches->second)) {
+        if (undo && patches != m_patches.end() && restorePatches(patches->second.patches)) {
         } else if (appendsOnly && layerFits()) {
             // Strokes drawn again land on top, as they did the first time.
             QPainter painter(&m_layer);
@@ -170,26 +180,35 @@ void DrawingView::keepBefore(const QRectF& area)
 
 void DrawingView::keepPatches(QList<LayerPatch> patches)
 {
-    const auto bytes = [](const QList<LayerPatch>& list) {
-        qsizetype sum = 0;
-        for (const LayerPatch& patch : list)
-            sum += patch.before.sizeInBytes();
-        return sum;
-    };
     // Those of changes undone and not redone: their numbers are taken again from here on.
     for (auto it = m_patches.lower_bound(m_changeCount); it != m_patches.end();) {
-        m_patchBytes -= bytes(it->second);
+        m_patchBytes -= it->second.bytes;
+        m_budget->release(it->second.stamp);
         it = m_patches.erase(it);
     }
     // An empty list would restore nothing; without patches undo repaints the area.
     if (patches.isEmpty())
         return;
-    m_patchBytes += bytes(patches);
-    m_patches.emplace(m_changeCount, std::move(patches));
-    while (m_patchBytes > kPatchBudget && !m_patches.empty()) {
-        m_patchBytes -= bytes(m_patches.begin()->second);
-        m_patches.erase(m_patches.begin());
+    qsizetype bytes = 0;
+    for (const LayerPatch& patch : patches)
+        bytes += patch.before.sizeInBytes();
+    m_patchBytes += bytes;
+    m_patches.emplace(m_changeCount,
+                      KeptPatches{std::move(patches), m_budget->keep(this, bytes), bytes});
+    // The budget holds for every display together; this may drop what was just kept.
+    m_budget->trim();
+}
+
+void DrawingView::dropKeptPixels(quint64 stamp)
+{
+    const auto it = std::find_if(m_patches.begin(), m_patches.end(), [stamp](const auto& entry) {
+        return entry.second.stamp == stamp;
+    });
+    if (it != m_patches.end()) {
+        m_patchBytes -= it->second.bytes;
+        m_patches.erase(it);
     }
+    m_budget->release(stamp);
 }
 
 bool DrawingView::restorePatches(const QList<LayerPatch>& patches)
@@ -235,6 +254,7 @@ void DrawingView::mousePressEvent(QMouseEvent* event)
     m_activeStrokeIndex.reset();
     bakeFinishedStrokes();
     reportPending();
+    m_modifiers = event->modifiers();
     if (m_mode == DrawingMode::eraser) {
         erase(p);
         return;
@@ -242,7 +262,10 @@ void DrawingView::mousePressEvent(QMouseEvent* event)
     m_strokes.append(Stroke{{p}, m_currentColor, m_currentWidth});
     m_activeStrokeIndex = m_strokes.size() - 1;
     m_drawing = true;
+    m_path = {};
     update(strokeBounds(m_strokes.last()).toAlignedRect());
+    // A shape key held before the press.
+    followPointer({});
 }
 
 void DrawingView::mouseMoveEvent(QMouseEvent* event)
@@ -250,14 +273,49 @@ void DrawingView::mouseMoveEvent(QMouseEvent* event)
     if (!(event->buttons() & Qt::LeftButton))
         return;
     const QPointF p = event->position();
+    m_modifiers = event->modifiers();
     if (m_mode == DrawingMode::pen && hasActiveStroke()) {
-        Stroke& s = m_strokes[*m_activeStrokeIndex];
-        const Stroke segment{{s.points.last(), p}, s.color, s.width};
-        s.points.append(p);
-        update(strokeBounds(segment).toAlignedRect());
+        followPointer(p);
         return;
     }
     erase(p);
+}
+
+void DrawingView::followPointer(std::optional<QPointF> moved)
+{
+    Stroke& s = m_strokes[*m_activeStrokeIndex];
+    const StrokeShape shape = shapeForKeys(m_modifiers, m_ellipseKey);
+    if (shape == StrokeShape::freehand && s.shape == StrokeShape::freehand) {
+        if (!moved)
+            return;
+        const Stroke segment{{s.points.last(), *moved}, s.color, s.width};
+        s.points.append(*moved);
+        update(strokeBounds(segment).toAlignedRect());
+        return;
+    }
+    const bool wasFreehand = s.shape == StrokeShape::freehand;
+    const QRegion before = wasFreehand ? strokeRegion(s) : m_shapeShown;
+    if (moved)
+        (wasFreehand ? s.points : m_path).append(*moved);
+    if (shape == StrokeShape::freehand) {
+        s.points = std::exchange(m_path, {});
+    } else {
+        if (wasFreehand)
+            m_path = std::exchange(s.points, {});
+        s.points = {m_path.first(), m_path.last()};
+    }
+    s.shape = shape;
+    const QRegion after = strokeRegion(s);
+    m_shapeShown = after;
+    update(before + after);
+}
+
+void DrawingView::setShapeKeys(Qt::KeyboardModifiers modifiers, bool ellipseKey)
+{
+    m_modifiers = modifiers;
+    m_ellipseKey = ellipseKey;
+    if (m_mode == DrawingMode::pen && hasActiveStroke())
+        followPointer({});
 }
 
 void DrawingView::mouseReleaseEvent(QMouseEvent* event)
@@ -265,12 +323,42 @@ void DrawingView::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton)
         return;
     m_activeStrokeIndex.reset();
+    m_path = {};
     bakeFinishedStrokes();
     reportPending();
 }
 
+bool DrawingView::shapeKey(QKeyEvent* event, bool pressed)
+{
+    Qt::KeyboardModifiers modifiers = event->modifiers();
+    bool ellipseKey = m_ellipseKey;
+    // Whether a modifier key's own event counts it as held differs between platforms.
+    switch (event->key()) {
+    case Qt::Key_Shift:
+        modifiers.setFlag(Qt::ShiftModifier, pressed);
+        break;
+    case Qt::Key_Control:
+        modifiers.setFlag(Qt::ControlModifier, pressed);
+        break;
+    case Qt::Key_Space:
+        // A held key repeats as releases and presses.
+        if (event->isAutoRepeat())
+            return true;
+        ellipseKey = pressed;
+        break;
+    default:
+        return false;
+    }
+    setShapeKeys(modifiers, ellipseKey);
+    if (onShapeKeys)
+        onShapeKeys(modifiers, ellipseKey);
+    return true;
+}
+
 void DrawingView::keyPressEvent(QKeyEvent* event)
 {
+    if (shapeKey(event, true))
+        return;
     const auto raise = [](const auto& callback, auto... args) {
         if (callback)
             callback(args...);
@@ -308,6 +396,12 @@ void DrawingView::keyPressEvent(QKeyEvent* event)
     event->accept();
 }
 
+void DrawingView::keyReleaseEvent(QKeyEvent* event)
+{
+    if (!shapeKey(event, false))
+        QWidget::keyReleaseEvent(event);
+}
+
 void DrawingView::paintEvent(QPaintEvent* event)
 {
     // No background of its own: what lies below (the screen, or a still of it) shows through.
@@ -332,7 +426,9 @@ void DrawingView::bakeFinishedStrokes()
         return;
     for (qsizetype i = m_bakedCount; i < end; ++i) {
         m_bakedBounds.append(strokeBounds(m_strokes[i]));
-        keepBefore(m_bakedBounds.last());
+        // Along a shape's outline only, not the whole box around it.
+        for (const QRect& area : strokeRegion(m_strokes[i]))
+            keepBefore(area);
         QPainter painter(&m_layer);
         painter.setRenderHint(QPainter::Antialiasing);
         paintStroke(painter, m_strokes[i]);

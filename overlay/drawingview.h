@@ -7,9 +7,11 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 
 class SettingsStore;
+class UndoBudget;
 
 // The transparent canvas over one display: left-button drags draw strokes, the eraser removes
 // whole strokes near the pointer, letters and the right button raise commands.
@@ -24,6 +26,13 @@ class DrawingView : public QWidget
 
 public:
     explicit DrawingView(SettingsStore& settings, QWidget* parent = nullptr);
+    ~DrawingView() override;
+
+    // The budget for the layer pixels kept for undo, shared with the other displays' canvases;
+    // set before the first change. Until then the canvas has one of its own.
+    void shareUndoBudget(std::shared_ptr<UndoBudget> budget);
+    // The bytes of layer pixels this canvas keeps for undo.
+    qsizetype keptBytes() const { return m_patchBytes; }
 
     std::function<void(int)> onPreset;
     std::function<void()> onEraser;
@@ -31,6 +40,9 @@ public:
     std::function<void()> onExit;
     std::function<void()> onUndo;
     std::function<void()> onRedo;
+    // Shift, Control or the ellipse key went down or up on this canvas's keyboard; the owner
+    // hands them to every canvas (setShapeKeys), since the drag may be on another display.
+    std::function<void(Qt::KeyboardModifiers, bool ellipseKey)> onShapeKeys;
     // A finished change: a stroke drawn, the strokes one eraser drag removed. Raised when the
     // button is released, or when a clear or the next press finds the drag still open.
     std::function<void(const StrokeEdits&)> onEdited;
@@ -41,6 +53,10 @@ public:
     const QList<Stroke>& strokes() const { return m_strokes; }
     std::optional<qsizetype> activeStrokeIndex() const { return m_activeStrokeIndex; }
 
+    // The keys held that pick a pen drag's shape (shapeForKeys). An open drag takes its new shape
+    // at once, without waiting for the pointer to move; pointer events bring the modifiers up to
+    // date too.
+    void setShapeKeys(Qt::KeyboardModifiers modifiers, bool ellipseKey);
     // Pen colour and width for new strokes; switches to the pen and takes keyboard focus.
     void applyPen(const QColor& color, double width);
     void useEraser();
@@ -59,10 +75,16 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
     bool hasActiveStroke() const;
+    // Takes the pointer's new position, if it moved, into the drag's stroke, in the shape the
+    // keys ask for now, and repaints where the stroke was and is.
+    void followPointer(std::optional<QPointF> moved);
+    // Shift, Control and the ellipse key; false for other keys.
+    bool shapeKey(QKeyEvent* event, bool pressed);
     void reportPending();
     void updateCursor();
     // Rasterises the strokes not yet in the layer, except one still being drawn.
@@ -82,8 +104,11 @@ private:
     // Keeps the pixels under area (canvas coordinates) for the open change.
     void keepBefore(const QRectF& area);
     // Files the patches of change number m_changeCount, dropping those of undone changes and,
-    // over the budget, the oldest.
+    // over the budget, the oldest of any display.
     void keepPatches(QList<LayerPatch> patches);
+    friend class UndoBudget;
+    // Drops the patches kept under the budget's stamp, and releases it.
+    void dropKeptPixels(quint64 stamp);
     // Copies the patches back, newest first; false when the layer no longer matches them.
     bool restorePatches(const QList<LayerPatch>& patches);
 
@@ -93,6 +118,12 @@ private:
     double m_currentWidth = 4.0;
     QList<Stroke> m_strokes;
     std::optional<qsizetype> m_activeStrokeIndex;
+    Qt::KeyboardModifiers m_modifiers;
+    bool m_ellipseKey = false;
+    // While the drag's stroke is a shape: the pointer's path, for when the keys let go of it;
+    // and where the shape was painted.
+    QList<QPointF> m_path;
+    QRegion m_shapeShown;
 
     QImage m_layer;
     // m_strokes[0, m_bakedCount) are painted into m_layer; m_bakedBounds holds their bounds.
@@ -107,6 +138,12 @@ private:
     bool m_pendingPatched = true;
     // This canvas's changes in effect, counted; the patches of recent ones by that count.
     qsizetype m_changeCount = 0;
-    std::map<qsizetype, QList<LayerPatch>> m_patches;
+    struct KeptPatches {
+        QList<LayerPatch> patches;
+        quint64 stamp;
+        qsizetype bytes;
+    };
+    std::map<qsizetype, KeptPatches> m_patches;
     qsizetype m_patchBytes = 0;
+    std::shared_ptr<UndoBudget> m_budget;
 };

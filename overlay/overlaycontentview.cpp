@@ -14,6 +14,8 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
+#include <utility>
+
 namespace
 {
 
@@ -85,6 +87,10 @@ OverlayContentView::OverlayContentView(SettingsStore& settings, bool showsToolba
     m_drawingView->onPreset = [self](int preset) {
         if (self && self->onPreset)
             self->onPreset(preset);
+    };
+    m_drawingView->onShapeKeys = [self](Qt::KeyboardModifiers modifiers, bool ellipseKey) {
+        if (self && self->onShapeKeys)
+            self->onShapeKeys(modifiers, ellipseKey);
     };
     const auto relay = [self](std::function<void()> OverlayContentView::*callback) {
         return [self, callback] {
@@ -160,6 +166,20 @@ void OverlayContentView::setActiveTool(int tool)
         return;
     static_cast<ToolbarPanel*>(m_toolbar)->marked = m_toolButtons.value(tool);
     m_toolbar->update();
+}
+
+void OverlayContentView::setShowsToolbar(bool shows)
+{
+    if (shows == bool(m_toolbar))
+        return;
+    m_toolButtons.clear();
+    delete std::exchange(m_toolbar, nullptr);
+    if (!shows)
+        return;
+    m_toolbar = buildToolbar();
+    placeToolbar();
+    // A child added to a window on screen stays hidden until shown.
+    m_toolbar->show();
 }
 
 void OverlayContentView::resizeEvent(QResizeEvent* event)

@@ -31,9 +31,12 @@ public:
     std::function<void()> onSettings;
     std::function<void()> onUndo;
     std::function<void()> onRedo;
+    std::function<void(Qt::KeyboardModifiers, bool ellipseKey)> onShapeKeys;
 
     // Marks the toolbar button of pen 0, 1 or 2, or of the eraser at 3.
     void setActiveTool(int tool);
+    // Builds the toolbar, or takes it away, when the display it shows on changes.
+    void setShowsToolbar(bool shows);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

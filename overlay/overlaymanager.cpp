@@ -5,6 +5,7 @@
 #include "overlay/memoryrelease.h"
 #include "overlay/overlaycontentview.h"
 #include "overlay/overlaywindow.h"
+#include "overlay/undobudget.h"
 #include "screenshot/screencapturer.h"
 
 #include <QGuiApplication>
@@ -17,6 +18,7 @@ OverlayManager::OverlayManager(SettingsStore& settings, ScreenCapturer* capturer
     : QObject(parent), m_settings(settings), m_capturer(capturer)
 {
     connect(qGuiApp, &QGuiApplication::screenRemoved, this, &OverlayManager::screenRemoved);
+    connect(qGuiApp, &QGuiApplication::screenAdded, this, &OverlayManager::screenAdded);
     // Late enough for the windows' deferred deletion, and once for a quick close and reopen.
     m_release.setSingleShot(true);
     m_release.setInterval(1000);
@@ -46,67 +48,87 @@ void OverlayManager::show(std::function<void()> onExit, std::function<void()> on
     const QPointer<OverlayManager> self(this);
     m_capturer->grabStills(
         [self, opening](const StillsResult& result) {
-            if (self && self->m_opening == opening) {
-                self->m_opening = 0;
-                self->open(result.stills);
+            if (!self || self->m_opening != opening)
+                return;
+            self->m_opening = 0;
+            // Without stills the windows would show black; the owner tells the user why.
+            if (result.status != StillsResult::Status::Taken) {
+                self->hide();
+                if (self->onStillsFailed)
+                    self->onStillsFailed(result);
+                return;
             }
+            self->open(result.stills);
         },
         {});
 }
 
 void OverlayManager::open(const std::vector<ScreenStill>& stills)
 {
-    const QPointer<OverlayManager> self(this);
-    const QList<QScreen*> screens = QGuiApplication::screens();
-    for (qsizetype i = 0; i < screens.size(); ++i) {
-        const auto still = std::find_if(stills.begin(), stills.end(), [&](const ScreenStill& s) {
-            return s.screen == screens[i];
-        });
-        auto* window = new OverlayWindow(m_settings, screens[i], i == 0,
-                                         still == stills.end() ? QImage() : still->image);
-        OverlayContentView* content = window->contentView();
-        content->onPreset = [self](int preset) {
-            if (self)
-                self->setPreset(preset);
-        };
-        content->onEraser = [self] {
-            if (self)
-                self->useEraser();
-        };
-        content->onClear = [self] {
-            if (self)
-                self->clearAll();
-        };
-        content->onExit = [self] {
-            if (self)
-                self->leave(&OverlayManager::exitCallback);
-        };
-        content->onSettings = [self] {
-            if (self)
-                self->leave(&OverlayManager::settingsCallback);
-        };
-        content->onUndo = [self] {
-            if (self)
-                self->undo();
-        };
-        content->onRedo = [self] {
-            if (self)
-                self->redo();
-        };
-        DrawingView* canvas = content->drawingView();
-        canvas->onEdited = [self, canvas](const StrokeEdits& edits) {
-            if (self)
-                self->record({{canvas, edits}});
-        };
-        connect(screens[i], &QScreen::geometryChanged, window, &OverlayWindow::placeOnScreen);
-        m_windows.emplace_back(window);
-        m_drawingViews.push_back(content->drawingView());
-        window->show();
-        window->raise();
-        window->activateWindow();
+    // One budget for every display of this opening.
+    m_undoBudget = std::make_shared<UndoBudget>();
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const auto still = std::find_if(stills.begin(), stills.end(),
+                                        [&](const ScreenStill& s) { return s.screen == screen; });
+        addWindow(screen, still == stills.end() ? QImage() : still->image);
     }
     setPreset(0);
     grabKeyboard();
+}
+
+void OverlayManager::addWindow(QScreen* screen, const QImage& backdrop)
+{
+    const QPointer<OverlayManager> self(this);
+    auto* window = new OverlayWindow(m_settings, screen,
+                                     screen == QGuiApplication::screens().value(0), backdrop);
+    OverlayContentView* content = window->contentView();
+    content->onPreset = [self](int preset) {
+        if (self)
+            self->setPreset(preset);
+    };
+    content->onEraser = [self] {
+        if (self)
+            self->useEraser();
+    };
+    content->onClear = [self] {
+        if (self)
+            self->clearAll();
+    };
+    content->onExit = [self] {
+        if (self)
+            self->leave(&OverlayManager::exitCallback);
+    };
+    content->onSettings = [self] {
+        if (self)
+            self->leave(&OverlayManager::settingsCallback);
+    };
+    content->onUndo = [self] {
+        if (self)
+            self->undo();
+    };
+    content->onRedo = [self] {
+        if (self)
+            self->redo();
+    };
+    // The keyboard goes to one canvas; the drag may be on any.
+    content->onShapeKeys = [self](Qt::KeyboardModifiers modifiers, bool ellipseKey) {
+        if (self) {
+            for (DrawingView* view : self->m_drawingViews)
+                view->setShapeKeys(modifiers, ellipseKey);
+        }
+    };
+    DrawingView* canvas = content->drawingView();
+    canvas->shareUndoBudget(m_undoBudget);
+    canvas->onEdited = [self, canvas](const StrokeEdits& edits) {
+        if (self)
+            self->record({{canvas, edits}});
+    };
+    connect(screen, &QScreen::geometryChanged, window, &OverlayWindow::placeOnScreen);
+    m_windows.emplace_back(window);
+    m_drawingViews.push_back(canvas);
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 void OverlayManager::hide()
@@ -123,6 +145,8 @@ void OverlayManager::hide()
     }
     m_windows.clear();
     m_drawingViews.clear();
+    m_undoBudget.reset();
+    m_toolbarHidden = false;
     // Not clear(): after a long session the capacity alone is thousands of entries.
     m_done = {};
     m_undone = {};
@@ -147,13 +171,33 @@ QRect OverlayManager::hideToolbar()
     if (!bar || !bar->isVisible())
         return {};
     bar->hide();
+    m_toolbarHidden = true;
     return QRect(bar->mapToGlobal(QPoint(0, 0)), bar->size());
 }
 
 void OverlayManager::showToolbar()
 {
+    m_toolbarHidden = false;
     if (QWidget* bar = toolbar())
         bar->show();
+}
+
+void OverlayManager::placeToolbar()
+{
+    if (m_windows.empty())
+        return;
+    // On the first display, or the first one covered when that one is not.
+    QScreen* first = QGuiApplication::screens().value(0);
+    auto holder = std::find_if(m_windows.begin(), m_windows.end(), [first](const auto& window) {
+        return window->targetScreen() == first;
+    });
+    if (holder == m_windows.end())
+        holder = m_windows.begin();
+    for (const auto& window : m_windows)
+        window->contentView()->setShowsToolbar(window == *holder);
+    setActiveTool(m_activeTool);
+    if (QWidget* bar = toolbar(); bar && m_toolbarHidden)
+        bar->hide();
 }
 
 std::vector<OverlayWindow*> OverlayManager::windows() const
@@ -182,6 +226,7 @@ void OverlayManager::useEraser()
 
 void OverlayManager::setActiveTool(int tool)
 {
+    m_activeTool = tool;
     for (const auto& window : m_windows)
         window->contentView()->setActiveTool(tool);
 }
@@ -246,10 +291,53 @@ void OverlayManager::screenRemoved(QScreen* screen)
         m_drawingViews.erase(m_drawingViews.begin() + std::ptrdiff_t(i));
         --i;
     }
-    if (m_windows.empty())
+    if (m_windows.empty()) {
         hide();
-    else
-        grabKeyboard();
+        return;
+    }
+    placeToolbar();
+    grabKeyboard();
+}
+
+void OverlayManager::screenAdded(QScreen* screen)
+{
+    if (!isShowing())
+        return;
+    if (!m_capturer || m_capturer->compositing()) {
+        cover(screen, {});
+        return;
+    }
+    // Where windows cannot be see-through, the new display needs a still of its own; without
+    // one it stays uncovered rather than black.
+    const QPointer<OverlayManager> self(this);
+    const QPointer<QScreen> added(screen);
+    m_capturer->grabStills(
+        [self, added](const StillsResult& result) {
+            if (!self || !added || !self->isShowing())
+                return;
+            const auto covered =
+                std::any_of(self->m_windows.begin(), self->m_windows.end(),
+                            [&](const auto& window) { return window->targetScreen() == added; });
+            const auto still =
+                std::find_if(result.stills.begin(), result.stills.end(),
+                             [&](const ScreenStill& s) { return s.screen == added; });
+            if (!covered && still != result.stills.end())
+                self->cover(added, still->image);
+        },
+        {});
+}
+
+void OverlayManager::cover(QScreen* screen, const QImage& backdrop)
+{
+    // With the tool the other displays' canvases have.
+    const DrawingView* model = m_drawingViews.front();
+    addWindow(screen, backdrop);
+    DrawingView* canvas = m_drawingViews.back();
+    canvas->applyPen(model->currentColor(), model->currentWidth());
+    if (model->mode() == DrawingMode::eraser)
+        canvas->useEraser();
+    placeToolbar();
+    grabKeyboard();
 }
 
 void OverlayManager::forget(const DrawingView* canvas)

@@ -17,6 +17,7 @@ class OverlayWindow;
 class QScreen;
 class QWidget;
 class SettingsStore;
+class UndoBudget;
 
 // Opens the pen overlay on every display as a whole, carries out pen, eraser and clear on every
 // canvas at once, and reports leaving to its owner. One history of changes serves every display,
@@ -65,6 +66,9 @@ public:
     std::function<void()> settingsCallback;
     // Run whenever open windows have closed, however they were closed. Kept across openings.
     std::function<void()> onHidden;
+    // The stills to open on were refused or failed, so the overlay did not open. Kept across
+    // openings.
+    std::function<void(const StillsResult&)> onStillsFailed;
 
 private:
     // What one change did to each canvas it touched.
@@ -81,15 +85,25 @@ private:
     // Drops a canvas that is going away from both histories.
     void forget(const DrawingView* canvas);
     void open(const std::vector<ScreenStill>& stills);
+    // One window over the screen, its canvas wired to this manager.
+    void addWindow(QScreen* screen, const QImage& backdrop);
     QWidget* toolbar() const;
+    // Moves the toolbar to the first display, as displays come and go.
+    void placeToolbar();
     void leave(std::function<void()> OverlayManager::*callback);
     void screenRemoved(QScreen* screen);
+    void screenAdded(QScreen* screen);
+    // A display added while open: its window, with the tool in use and the keyboard.
+    void cover(QScreen* screen, const QImage& backdrop);
 
     SettingsStore& m_settings;
     ScreenCapturer* m_capturer;
     std::vector<LaterPtr<OverlayWindow>> m_windows;
     std::vector<DrawingView*> m_drawingViews;
     QTimer m_release;
+    std::shared_ptr<UndoBudget> m_undoBudget;
+    int m_activeTool = 0;
+    bool m_toolbarHidden = false;
     std::vector<Change> m_done;
     std::vector<Change> m_undone;
     // The number of the opening that waits for stills; 0 when none does.

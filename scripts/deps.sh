@@ -23,7 +23,9 @@ VELLORI_DEPS=(
 # accessibility bus through which a test reads what the program shows. Last,
 # the KWin desktop: KWin, kscreen-doctor for the outputs' scale, and the KDE
 # portal backend with what it needs to run (without them it crashes).
+# qt6-base-private-dev: the offscreen platform's interface that plugs screens in and out.
 VELLORI_TEST_DEPS=(
+    qt6-base-private-dev
     xvfb xdotool x11-utils x11-xserver-utils openbox xcompmgr trayer
     imagemagick scrot maim desktop-file-utils xclip
     clang libclang-rt-14-dev llvm

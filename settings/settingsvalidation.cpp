@@ -96,13 +96,13 @@ QString shownLetter(const QString& stored)
 
 std::variant<ValidSettings, QString> validate(const SettingsForm& form)
 {
-    const QString sameFunctionKey = QStringLiteral("画笔和截图不能使用同一个 F 键。");
+    // A stored key the pop-up does not list (a hand-edited F13) leaves it with no selection.
     const std::optional<qint64> marker = functionNumber(form.markerTitle);
-    if (!marker)
-        return sameFunctionKey;
     const std::optional<qint64> screenshot = functionNumber(form.screenshotTitle);
-    if (!screenshot || *screenshot == *marker)
-        return sameFunctionKey;
+    if (!marker || !screenshot)
+        return QStringLiteral("请为画笔和截图各选择一个 F 键。");
+    if (*screenshot == *marker)
+        return QStringLiteral("画笔和截图不能使用同一个 F 键。");
 
     ValidSettings valid{*marker,
                         *screenshot,

@@ -275,9 +275,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(std::count_if(starts.begin(), starts.end(), runs),
                                   std::ptrdiff_t(1), 15000);
         QProcess* app = *std::find_if(starts.begin(), starts.end(), runs);
+        // Handed over, or told that a screenshot is already running.
         for (QProcess* start : starts)
             QVERIFY(start == app ||
-                    (start->exitStatus() == QProcess::NormalExit && start->exitCode() == 0));
+                    (start->exitStatus() == QProcess::NormalExit && start->exitCode() <= 1));
         QVERIFY(!select(shown, QRect(1150, 260, 200, 80), sandbox.screenshotRoot(), 1).isNull());
         QTRY_VERIFY(covers(app).isEmpty());
         QTest::qWait(500);

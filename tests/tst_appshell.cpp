@@ -439,19 +439,31 @@ private slots:
         QTest::newRow("settings button") << QStringList{menu, "button 修改画笔"} << "settings";
         QTest::newRow("settings menu")
             << QStringList{button, "menu 快捷键与画笔设置"} << "settings";
+        // Stills the pen would open on fail: no black pen, an alert with the reason.
+        QTest::newRow("stills failed") << QStringList{"toggle"} << "alert:无法打开画笔|读不出";
+        QTest::newRow("stills refused")
+            << QStringList{"toggle"} << "alert:需要重新确认屏幕录制权限|请在桌面设置中允许截图。";
     }
 
     void penActions()
     {
         QFETCH(QStringList, actions);
         QFETCH(QString, outcome);
-        const QString message = outcome == "exited" ? "已退出画笔" : "画笔已开启";
+        const bool alert = outcome.startsWith("alert:");
+        m_capturer->live = !alert;
+        m_capturer->status =
+            outcome.contains("需要") ? StillsResult::Status::Refused : StillsResult::Status::Failed;
+        m_capturer->error = outcome.section('|', 1);
+        const QString message = alert                 ? "无法打开画笔"
+                                : outcome == "exited" ? "已退出画笔"
+                                                      : "画笔已开启";
         for (const QString& action : actions)
             perform(action);
         QCOMPARE(windowsAlive<OverlayWindow>(), 0);
         QCOMPARE(m_app->settingsController() && m_app->settingsController()->window()->isVisible(),
                  outcome == "settings");
         QCOMPARE(status(), message + '|' + message + "|✓");
+        QCOMPARE(m_log.filter("alert:"), alert ? QStringList{outcome} : QStringList());
     }
 
     // Without blending the pen waits for its stills; toggled off before they come, it never

@@ -12,10 +12,12 @@
 #include "testsupport.h"
 
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QPixmapCache>
 #include <QRegularExpression>
 
 #include <csignal>
+#include <future>
 #include <malloc.h>
 #include <pwd.h>
 #include <sys/resource.h>
@@ -48,6 +50,15 @@ bool giveAway(const QString& path)
 {
     const passwd* user = ::getpwnam("vellori-tb");
     return user && ::lchown(QFile::encodeName(path).constData(), user->pw_uid, gid_t(-1)) == 0;
+}
+
+// A later start's claim, made from another thread while this one answers.
+SingleInstance::Claim claimMeanwhile(const QString& path, InstanceAction action)
+{
+    auto claim = std::async(std::launch::async, [&] { return SingleInstance(path).claim(action); });
+    while (claim.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        QTest::qWait(5);
+    return claim.get();
 }
 
 } // namespace
@@ -93,6 +104,19 @@ private slots:
         QVERIFY(pressCovers("F8", next, kBoth));
         QCOMPARE(sandbox.command({"--pen"}), 0);
         QTRY_VERIFY(covers(next).isEmpty());
+    }
+
+    // An alert raised by the first start's own action keeps no later start waiting.
+    void alertOfTheFirstAction()
+    {
+        Sandbox sandbox;
+        // A file where the screenshots' folder should be.
+        QVERIFY(QDir(sandbox.path("home/Desktop")).removeRecursively() &&
+                QFile(sandbox.path("home/Desktop")).open(QIODevice::WriteOnly));
+        QProcess& app = sandbox.start({"--screenshot"});
+        QTRY_COMPARE_WITH_TIMEOUT(managed(&app).size(), 2, 10000); // the control window, the alert
+        QCOMPARE(sandbox.command({"--pen"}), 0);
+        QTRY_COMPARE(covers(&app), kBoth);
     }
 
     void monitorRemovedUnderTheSelection()
@@ -209,6 +233,8 @@ private slots:
         row("Wayland first, escaped", "private", ":7", "/a/b_1",
             "run/vellori-wayland-%2Fa%2Fb%5F1");
         row("too long", "private", QString(60, ':'), "", "run/vellori-[0-9a-f]{32}");
+        row("too long a folder", "deep", ":7", "", "run/x{80}/vellori-[0-9a-f]{32}");
+        row("a folder in the way", "blocked", ":7", "", "run/vellori-x11-%3A7");
         for (const char* runtime : {"open", "foreign", "symlink"})
             row(runtime, runtime, ":7", "", "cache/vellori/vellori-x11-%3A7");
     }
@@ -232,6 +258,9 @@ private slots:
             QVERIFY(giveAway(folder));
         else if (runtime == "symlink")
             QVERIFY(QFile::link(folder, given = dir.filePath("link")));
+        else if (runtime == "deep")
+            QVERIFY(QDir().mkdir(given = folder + '/' + QString(80, 'x'),
+                                 QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QProcessEnvironment env;
         amend(env, {"XDG_CACHE_HOME=" + dir.filePath("cache"), "DISPLAY=" + display,
                     "WAYLAND_DISPLAY=" + wayland, "XDG_RUNTIME_DIR=" + given});
@@ -239,6 +268,13 @@ private slots:
         const auto pattern = QRegularExpression::escape(dir.path() + '/') + name;
         QVERIFY2(QRegularExpression("^" + pattern + "$").match(path).hasMatch(), qPrintable(path));
         QCOMPARE(QFile::permissions(QFileInfo(path).path()) & 0x0077, 0);
+        // Every path carries requests, however long; what stands in the way is reported.
+        SingleInstance first(path);
+        QVERIFY(runtime != "blocked" || QDir().mkdir(path));
+        const QString failure = first.listen();
+        QVERIFY2(failure.startsWith(path) == (runtime == "blocked"), qPrintable(failure));
+        QVERIFY(!failure.isEmpty() ||
+                claimMeanwhile(path, InstanceAction::Pen) == SingleInstance::Claim::Delivered);
         if (name.startsWith("cache")) {
             QVERIFY(giveAway(QFileInfo(path).path()));
             QCOMPARE(SingleInstance::socketPath(env), QString());
@@ -247,7 +283,8 @@ private slots:
 
     // Whatever someone else has listening at the socket's name, the first start runs at once and
     // never talks to it. Holding the lock without listening, or listening without answering, is
-    // no answer.
+    // no answer; a request our own copy was too busy to answer in time is dropped, not carried
+    // out later.
     void firstStartIgnoresAForeignSocket()
     {
         if (::geteuid() != 0)
@@ -265,9 +302,21 @@ private slots:
         QVERIFY(!decoy.waitForNewConnection(0));
         QLocalServer deaf;
         QVERIFY(deaf.listen(dir.filePath("deaf")));
-        for (const QString& silent : {name, deaf.fullServerName()})
-            QCOMPARE(SingleInstance(silent).claim(InstanceAction::Pen, 100, 100),
-                     SingleInstance::Claim::NoAnswer);
+        const QString busyPath = dir.filePath("busy");
+        SingleInstance busy(busyPath);
+        QCOMPARE(busy.listen(), QString());
+        QList<InstanceAction> done;
+        busy.onAction = [&](InstanceAction action) { done << action; };
+        busy.isBusy = [](InstanceAction action) { return action == InstanceAction::Screenshot; };
+        using Claim = SingleInstance::Claim;
+        for (const auto& [silent, claim] : {std::pair{name, Claim::NotReady},
+                                            {deaf.fullServerName(), Claim::NoAnswer},
+                                            {busyPath, Claim::NoAnswer}})
+            QCOMPARE(SingleInstance(silent).claim(InstanceAction::Pen, 100, 100), claim);
+        QCOMPARE(claimMeanwhile(busyPath, InstanceAction::Screenshot), Claim::Busy);
+        QCOMPARE(claimMeanwhile(busyPath, InstanceAction::Settings), Claim::Delivered);
+        QTRY_VERIFY(!done.isEmpty() && busy.findChildren<QLocalSocket*>().isEmpty());
+        QCOMPARE(done, QList<InstanceAction>{InstanceAction::Settings});
     }
 };
 

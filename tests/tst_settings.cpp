@@ -90,7 +90,8 @@ private slots:
             << QString("“%1”是一个文件夹，设置无法写入。").arg(TestSupport::settingsFile());
         // The keys are checked before the letters.
         QTest::newRow("same F key, a letter missing") << 8 << "" << sameKey;
-        QTest::newRow("no F key") << -1 << "W" << sameKey;
+        QTest::newRow("no F key") << -1 << "W"
+                                  << "请为画笔和截图各选择一个 F 键。";
         QTest::newRow("not a letter") << 7 << "12"
                                       << "画笔内部快捷键必须是单个字母。";
         // A file size limit of nothing: the store goes on with what the file holds.

@@ -6,16 +6,21 @@
 #include "overlay/drawingview.h"
 #include "overlay/overlaycontentview.h"
 #include "overlay/overlaymanager.h"
+#include "overlay/overlaywindow.h"
+#include "overlay/undobudget.h"
 #include "screenshot/selectionview.h"
 #include "settings/settingsstore.h"
 #include "testsupport.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScreen>
 #include <QTest>
+#include <qpa/qplatformnativeinterface.h>
 
 #include <algorithm>
 
@@ -139,8 +144,8 @@ private slots:
         m_overlay.reset();
     }
 
-    // The eraser reaches three times its width, at least 18, from a stroke's points; wide strokes
-    // do not widen its reach.
+    // The eraser reaches three times its width, at least 18, from a freehand stroke's points or a
+    // shape's outline; wide strokes do not widen its reach.
     void eraseHit()
     {
         const auto erases = [this](double eraserWidth, QPointF at) {
@@ -155,6 +160,17 @@ private slots:
         QVERIFY(erases(4, {82, 100}) && !erases(4, {81.9999, 100}));
         QVERIFY(erases(10, {100, 190}) && !erases(10, {69.9999, 100}));
         QVERIFY(!erases(4, {100, 300})); // mid-segment, far from its points
+        // A shape goes by its outline, far from its two points too, but not by its inside.
+        const auto erasesShape = [](StrokeShape shape, QPointF at) {
+            QList<Stroke> strokes{{{{100, 100}, {500, 300}}, red, 4, shape}};
+            StrokeEdits removed;
+            eraseStrokesAt(strokes, at, 4, removed);
+            return strokes.isEmpty();
+        };
+        QVERIFY(erasesShape(StrokeShape::rectangle, {300, 118}) &&
+                !erasesShape(StrokeShape::rectangle, {300, 119}));
+        QVERIFY(erasesShape(StrokeShape::ellipse, {300, 282}) &&
+                !erasesShape(StrokeShape::ellipse, {300, 200}));
     }
 
     // Drags append one point per move of the held left button and keep the pen they began with;
@@ -191,10 +207,23 @@ private slots:
         (new QWidget(&view))->setFocus();
         view.applyPen(green, 6);
         QCOMPARE(view.focusWidget(), &view);
+
+        // The eraser mid-drag takes an older stroke only; the pen picked again draws on.
+        drawStroke(&view, {{300, 50}, {320, 50}});
+        press(&view, {100, 200});
+        drag(&view, {110, 200});
+        view.useEraser();
+        drag(&view, {300, 50});
+        view.applyPen(blue, 9);
+        drag(&view, {120, 205});
+        release(&view, {120, 205});
+        QCOMPARE(view.strokes().last().points,
+                 (QList<QPointF>{{100, 200}, {110, 200}, {120, 205}}));
     }
 
-    // Control+Z: the key code, not the control character in the text, names the letter. A
-    // composing input method delivers text without a key code; é and e + ´ are one letter.
+    // Control+Z: the key code, not the control character in the text, names the letter; other
+    // text is compared as typed. A composing input method delivers text without a key code; é
+    // and e + ´ are one letter.
     void keys()
     {
         const auto command = [this](int key, const QString& text) {
@@ -205,6 +234,14 @@ private slots:
         QCOMPARE(command(Qt::Key_unknown, "e\u0301"), int(CanvasCommand::preset2));
         m_settings->setString("e\u0301", SettingsKeys::greenKey);
         QCOMPARE(command(Qt::Key_Eacute, "\u00e9"), int(CanvasCommand::preset2));
+        // ς and ı (whose key codes are Σ and I) are letters of their own; Shift keeps a letter.
+        m_settings->setString("i", SettingsKeys::redKey);
+        m_settings->setString("\u0131", SettingsKeys::eraserKey);
+        m_settings->setString("\u03c2", SettingsKeys::clearKey);
+        for (const auto& [key, text, expected] : {std::tuple{0x3a3, "\u03c2", CanvasCommand::clear},
+                                                  {Qt::Key_I, "\u0131", CanvasCommand::eraser},
+                                                  {Qt::Key_I, "I", CanvasCommand::preset0}})
+            QCOMPARE(command(key, text), int(expected));
     }
 
     // On the display at scale 1 and the one at scale 2: strokes of every width, also past the
@@ -296,7 +333,17 @@ private slots:
         };
 
         const State drawn = state();
-        drawStroke(right, {{20, 300}, {600, 310}});
+        // An ellipse, with Space held, repainted along its outline only; its undo puts back the
+        // layer there.
+        canvases[1]->sync();
+        QTest::keyPress(right, Qt::Key_Space);
+        drawStroke(right, {{20, 200}, {600, 500}});
+        QTest::keyRelease(right, Qt::Key_Space);
+        QCoreApplication::processEvents();
+        qint64 area = 0;
+        for (const QRect r : canvases[1]->repainted)
+            area += r.width() * r.height();
+        QCOMPARE_LT(area, 1280 * 720 / 8);
         const State stroked = state();
         // One drag takes strokes 1 and 3 by their lower ends, and nothing in between.
         m_overlay->useEraser();
@@ -321,6 +368,45 @@ private slots:
         QTest::keyClick(right, Qt::Key_Backspace);
         release(left, {500, 60});
         QCOMPARE(canvases[0]->mismatch(redrawn[0]) + canvases[1]->mismatch(redrawn[1]), QString());
+
+        // Each clear keeps both whole layers for undo, under one budget for both displays.
+        for (int i = 0; i < 4; ++i) {
+            drawStroke(left, {{40, 40}, {500, 60}});
+            drawStroke(right, {{40, 40}, {500, 60}});
+            m_overlay->clearAll();
+        }
+        const qsizetype kept = left->keptBytes() + right->keptBytes();
+        QVERIFY(kept <= UndoBudget::defaultBytes && kept > UndoBudget::defaultBytes / 2);
+
+        // The first display unplugged and plugged in again, last: the toolbar goes to the first
+        // display left, the new one is covered and takes the keyboard, and the history goes on.
+        drawStroke(right, {{20, 300}, {600, 310}});
+        QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
+        const QJsonObject config = reinterpret_cast<QJsonObject (*)(QPlatformNativeInterface*)>(
+            native->nativeResourceForIntegration("configuration"))(native);
+        // The screens of screens.json by index (0 left, 1 right) in that order; then the pen's
+        // windows, left to right.
+        const auto plugged = [&](const QList<int>& indices) {
+            QJsonObject changed = config;
+            QJsonArray screens;
+            for (const int i : indices)
+                screens << config["screens"][i];
+            changed["screens"] = screens;
+            reinterpret_cast<void (*)(const QJsonObject&, QPlatformNativeInterface*)>(
+                native->nativeResourceForIntegration("setConfiguration"))(changed, native);
+            QStringList shown;
+            for (const OverlayWindow* w : m_overlay->windows())
+                shown << w->targetScreen()->name() +
+                             (w->contentView()->toolbar() ? "+toolbar" : "");
+            const bool keys = QWidget::keyboardGrabber() == m_overlay->drawingViews().back();
+            return shown.join(' ') + (keys ? "" : " (keyboard elsewhere)");
+        };
+        QCOMPARE(plugged({1}), "right+toolbar");
+        QCOMPARE(plugged({1, 0}), "right+toolbar left");
+        QTest::keyClick(m_overlay->drawingViews().back(), Qt::Key_Backspace);
+        QVERIFY(right->strokes().isEmpty());
+        QCOMPARE(plugged({0}), "left+toolbar");
+        QCOMPARE(plugged({0, 1}), "left+toolbar right");
     }
 
     // Stored letters and colours, ß kept, as it would become SS, which is no single letter. Over

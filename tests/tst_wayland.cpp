@@ -292,6 +292,10 @@ private slots:
             QVERIFY(within(
                 [&, y = y, colour = colour] { return shown().pixel(600, y * 2) == colour; }));
         }
+        // Shift held straightens the wandering drag into a line.
+        QVERIFY(hold("shift", 2000) && drag({{200, 600}, {500, 690}, {400, 600}}));
+        QVERIFY(within([&] { return shown().pixel(600, 1200) == kRed; }));
+        QVERIFY(shown().pixel(1000, 1380) != kRed);
         QVERIFY(keys({"z"}) && drag({{200, 390}, {200, 410}}));
         QVERIFY(within([&] { return shown().pixel(600, 800) == open.pixel(600, 800); }));
         QCOMPARE(shown().pixel(600, 900), kGreen);

@@ -7,6 +7,7 @@
 #include "hotkeys/x11hotkeybackend.h"
 #include "overlay/drawingview.h"
 #include "overlay/overlaymanager.h"
+#include "overlay/stroke.h"
 #include "screenshot/screencapturer.h"
 #include "screenshot/settlewatch.h"
 #include "settings/settingsstore.h"
@@ -15,6 +16,7 @@
 
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPainter>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
@@ -90,6 +92,27 @@ QImage stillOf(ScreenCapturer& capturer, const QScreen* screen, const QRegion& v
         if (still.screen == screen)
             return still.image.convertToFormat(QImage::Format_ARGB32);
     return {};
+}
+
+// Of L below the toolbar, what the root shows: exactly `stroke` over `before`, red where it covers
+// a pixel, and `before` where it does not touch.
+bool shows(const QImage& before, const std::optional<Stroke>& stroke)
+{
+    QImage expected(before.size(), QImage::Format_ARGB32_Premultiplied);
+    expected.fill(Qt::transparent);
+    if (QPainter painter(&expected); stroke) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        paintStroke(painter, *stroke);
+    }
+    const QImage now = grab(QRect(0, 0, 960, 1080));
+    for (int y = 100; y < now.height(); ++y)
+        for (int x = 0; x < now.width(); ++x) {
+            const int alpha = qAlpha(expected.pixel(x, y));
+            if ((alpha == 255 && now.pixel(x, y) != SettingsDefaults::systemRed.rgb()) ||
+                (alpha == 0 && now.pixel(x, y) != before.pixel(x, y)))
+                return false;
+        }
+    return true;
 }
 
 QScreen* screenNamed(const QString& name)
@@ -258,6 +281,67 @@ private slots:
         QVERIFY(xdotool(commands + " mouseup 1"));
         QTRY_VERIFY(!right->strokes().isEmpty() && !right->activeStrokeIndex());
         QCOMPARE_GE(right->strokes().front().points.size(), 150);
+        overlay.hide();
+    }
+
+    // Keys held from the press, or pressed and released once the path has wandered, the pointer
+    // still, pick the shape spanned by the press and the release, on L while R has the keyboard;
+    // the path never shows, live or after the release.
+    void shapes_data()
+    {
+        QTest::addColumn<QString>("held");
+        QTest::addColumn<StrokeShape>("shape");
+        QTest::addColumn<QPoint>("outline"); // where it must be red, away from the corners
+        QTest::addColumn<QString>("midDrag");
+        QTest::newRow("line") << "shift" << StrokeShape::line << QPoint(300, 400) << QString();
+        QTest::newRow("rectangle") << "ctrl" << StrokeShape::rectangle << QPoint(300, 300) << "";
+        // On the head's wing, off the shaft, near the pointer's end.
+        QTest::newRow("arrow") << "ctrl shift" << StrokeShape::arrow << QPoint(484, 500) << "";
+        QTest::newRow("ellipse") << "space" << StrokeShape::ellipse << QPoint(300, 300) << "";
+        QTest::newRow("changed mid-drag") << "" << StrokeShape::rectangle << QPoint(500, 400)
+                                          << "keydown ctrl keydown shift keyup shift";
+    }
+
+    // Undo and redo take the shape away and back whole, the eraser inside it leaves it and on its
+    // outline takes it.
+    void shapes()
+    {
+        QFETCH(QString, held);
+        QFETCH(StrokeShape, shape);
+        QFETCH(QPoint, outline);
+        QFETCH(QString, midDrag);
+        setUpApplication();
+        SettingsStore settings;
+        OverlayManager overlay(settings);
+        overlay.show({}, {});
+        DrawingView* left = overlay.drawingViews().front();
+        QVERIFY(QTest::qWaitForWindowExposed(left->window()));
+        QTest::qWait(300); // for the toolbar
+        const QImage before = grab(QRect(0, 0, 960, 1080));
+        // Time between the steps for each to be painted, as a hand gives it, this process
+        // handling them meanwhile.
+        QString hand = held.isEmpty() ? "" : " keydown " + held.split(' ').join(" keydown ");
+        hand += " mousemove 100 300 mousedown 1";
+        for (const QPoint p : {QPoint(700, 800), {50, 700}, {800, 200}, {500, 500}})
+            hand += QString(" sleep 0.1 mousemove %1 %2").arg(p.x()).arg(p.y());
+        QProcess xdotoolRun;
+        xdotoolRun.start("xdotool",
+                         (hand + " sleep 0.1 " + midDrag).split(' ', Qt::SkipEmptyParts));
+        QVERIFY(QTest::qWaitFor([&] { return xdotoolRun.state() == QProcess::NotRunning; }));
+        const Stroke drawn{{{100, 300}, {500, 500}}, SettingsDefaults::systemRed, 4, shape};
+        QTRY_VERIFY(shows(before, drawn));
+        QVERIFY(xdotool("mouseup 1 keyup ctrl keyup shift keyup space"));
+        QTRY_VERIFY(!left->activeStrokeIndex() && shows(before, drawn));
+        QCOMPARE(grab(QRect(outline, QSize(1, 1))).pixel(0, 0), SettingsDefaults::systemRed.rgb());
+        QVERIFY(xdotool("key BackSpace"));
+        QTRY_VERIFY(shows(before, {}));
+        QVERIFY(xdotool("key shift+BackSpace"));
+        QTRY_VERIFY(shows(before, drawn));
+        QVERIFY(xdotool("key z mousemove 200 450 click 1"));
+        QTest::qWait(200);
+        QCOMPARE(left->strokes().size(), 1);
+        QVERIFY(xdotool(QString("mousemove %1 %2 click 1").arg(outline.x()).arg(outline.y())));
+        QTRY_VERIFY(shows(before, {}));
         overlay.hide();
     }
 

@@ -104,6 +104,12 @@ inline bool keys(const QStringList& names)
     return drove("Keys", {names});
 }
 
+// A modifier ("shift", "ctrl") held down for `ms` milliseconds from now.
+inline bool hold(const QString& modifier, int ms)
+{
+    return drove("Hold", {modifier, ms});
+}
+
 inline bool click(uint which, QPoint at)
 {
     return moveTo(at) && button(which, true) && button(which, false) && moveTo(kRest);

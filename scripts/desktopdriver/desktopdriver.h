@@ -35,6 +35,8 @@ public:
     virtual bool button(uint button, bool pressed) = 0;
     // Key presses by xkb name, each pressed and released in turn.
     virtual bool keys(const QStringList& names) = 0;
+    // Holds a modifier ("shift", "ctrl") down for `ms` milliseconds; returns once it is down.
+    virtual bool hold(const QString& modifier, int ms) = 0;
     // The clipboard's content of that type; empty when none.
     virtual QByteArray clipboard(const QString& type) = 0;
 };
@@ -62,6 +64,7 @@ public slots:
     bool MoveTo(const QPoint& point) { return m_driver.moveTo(point); }
     bool Button(uint button, bool pressed) { return m_driver.button(button, pressed); }
     bool Keys(const QStringList& names) { return m_driver.keys(names); }
+    bool Hold(const QString& modifier, int ms) { return m_driver.hold(modifier, ms); }
     QByteArray Clipboard(const QString& type) { return m_driver.clipboard(type); }
 
 private:

@@ -21,6 +21,7 @@
 #include <QJsonObject>
 #include <QScopeGuard>
 #include <QTemporaryFile>
+#include <QTimer>
 #include <QUuid>
 
 #include <wayland-client.h>
@@ -344,6 +345,16 @@ answer(placed);
             if (!m_input.key(code, true) || !m_input.key(code, false))
                 return false;
         }
+        return true;
+    }
+
+    // Released by a timer, so the driver answers other calls meanwhile.
+    bool hold(const QString& modifier, int ms) override
+    {
+        const uint32_t code = keyCode(modifier == "ctrl" ? "Control_L" : "Shift_L");
+        if ((modifier != "ctrl" && modifier != "shift") || !m_input.key(code, true))
+            return false;
+        QTimer::singleShot(ms, [this, code] { m_input.key(code, false); });
         return true;
     }
 

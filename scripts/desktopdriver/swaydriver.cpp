@@ -6,6 +6,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QThread>
 
 #include <wayland-client.h>
 
@@ -179,6 +181,19 @@ public:
         return runTool("wtype", arguments);
     }
 
+    // A wtype of its own keeps the seat's keyboard, and the modifier, while it sleeps.
+    bool hold(const QString& modifier, int ms) override
+    {
+        m_holder.kill();
+        m_holder.waitForFinished();
+        m_holder.start("wtype", {"-k", "Shift_L", "-s", "300", "-M", modifier, "-s",
+                                 QString::number(ms), "-m", modifier});
+        if (!m_holder.waitForStarted())
+            return false;
+        QThread::msleep(800);
+        return m_holder.state() == QProcess::Running;
+    }
+
     QByteArray clipboard(const QString& type) override
     {
         QByteArray content;
@@ -203,6 +218,7 @@ private:
     }
 
     VirtualPointer m_pointer;
+    QProcess m_holder;
     QRect m_layout;
 };
 
