@@ -189,6 +189,12 @@ void OverlayContentView::resizeEvent(QResizeEvent* event)
     placeToolbar();
 }
 
+void OverlayContentView::setBackdrop(const QImage& backdrop)
+{
+    m_backdrop = backdrop;
+    repaint();
+}
+
 void OverlayContentView::paintEvent(QPaintEvent* event)
 {
     if (m_backdrop.isNull())

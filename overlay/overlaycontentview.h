@@ -21,6 +21,9 @@ public:
                        QWidget* parent = nullptr);
 
     DrawingView* drawingView() const { return m_drawingView; }
+    const QImage& backdrop() const { return m_backdrop; }
+    // Drawn at once; null shows the live screen.
+    void setBackdrop(const QImage& backdrop);
     // The toolbar panel, or null on displays without one.
     QWidget* toolbar() const { return m_toolbar; }
 

@@ -2,6 +2,7 @@
 
 #include "overlay/canvascommands.h"
 #include "overlay/drawingview.h"
+#include "overlay/liveprobe.h"
 #include "overlay/memoryrelease.h"
 #include "overlay/overlaycontentview.h"
 #include "overlay/overlaywindow.h"
@@ -11,6 +12,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -59,8 +61,54 @@ void OverlayManager::show(std::function<void()> onExit, std::function<void()> on
                 return;
             }
             self->open(result.stills);
+            if (self->m_capturer->compositingUnknown())
+                self->learnCompositing(1);
         },
         {});
+}
+
+void OverlayManager::learnCompositing(int attempt)
+{
+    if (m_windows.empty())
+        return;
+    const QPointer<OverlayWindow> window(m_windows.front().get());
+    OverlayContentView* content = window->contentView();
+    const QImage still = content->backdrop();
+    const std::optional<LiveProbe> probe = findLiveProbe(still);
+    if (!probe)
+        return;
+    content->setBackdrop(withLiveProbe(still, *probe));
+    const QPointer<OverlayManager> self(this);
+    // Drawn, and then given a moment more on every later attempt.
+    QTimer::singleShot((attempt - 1) * 100, this, [self, window, still, probe, attempt] {
+        if (!window || !window->isVisible())
+            return;
+        self->m_capturer->grabStills(
+            [self, window, still, probe, attempt](const StillsResult& result) {
+                if (!self || !window || !window->isVisible())
+                    return;
+                const auto seen = std::find_if(
+                    result.stills.begin(), result.stills.end(),
+                    [&](const ScreenStill& s) { return s.screen == window->targetScreen(); });
+                const LiveAnswer answer = seen == result.stills.end()
+                                              ? LiveAnswer::Unseen
+                                              : liveAnswer(seen->image, *probe);
+                window->contentView()->setBackdrop(still);
+                if (result.status != StillsResult::Status::Taken)
+                    return;
+                if (answer == LiveAnswer::Unseen) {
+                    if (attempt < 5)
+                        self->learnCompositing(attempt + 1);
+                    return;
+                }
+                self->m_capturer->setCompositing(answer == LiveAnswer::Live);
+                if (answer == LiveAnswer::Live) {
+                    for (const auto& open : self->m_windows)
+                        open->contentView()->setBackdrop({});
+                }
+            },
+            {});
+    });
 }
 
 void OverlayManager::open(const std::vector<ScreenStill>& stills)

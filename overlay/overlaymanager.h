@@ -95,6 +95,10 @@ private:
     void screenAdded(QScreen* screen);
     // A display added while open: its window, with the tool in use and the keyboard.
     void cover(QScreen* screen, const QImage& backdrop);
+    // Where the capturer cannot tell whether translucent windows show what lies below, the
+    // first window shows a probe in its still and the screen is read: seen live, every still
+    // goes and later openings need none.
+    void learnCompositing(int attempt);
 
     SettingsStore& m_settings;
     ScreenCapturer* m_capturer;

@@ -42,6 +42,10 @@ public:
     // Whether translucent windows blend with what is below them. Without it they show black,
     // so the pen shows a still of the screen instead.
     virtual bool compositing() const = 0;
+    // Where nothing tells but looking (Wayland), compositing() is false until the pen has seen
+    // what a translucent fullscreen window shows and said so; kept until the displays change.
+    virtual bool compositingUnknown() const { return false; }
+    virtual void setCompositing(bool) {}
 
     // A still of every screen that has a display identifier, the cursor left out. vacated is
     // where our own windows were just hidden (global coordinates): a compositor may still be

@@ -81,6 +81,8 @@ public:
             if (only.isEmpty() || backend->name() == only)
                 m_backends.push_back(backend);
         }
+        for (const auto changed : {&QGuiApplication::screenAdded, &QGuiApplication::screenRemoved})
+            connect(qGuiApp, changed, this, [this] { m_compositing.reset(); });
     }
 
     std::optional<quint32> displayID(const QScreen* screen) const override
@@ -88,8 +90,11 @@ public:
         return displayIDOf(screen);
     }
 
-    // sway and others draw black behind a translucent fullscreen window.
-    bool compositing() const override { return false; }
+    // sway and Mutter draw black behind a translucent fullscreen window, KWin the desktop; no
+    // protocol says which.
+    bool compositing() const override { return m_compositing.value_or(false); }
+    bool compositingUnknown() const override { return !m_compositing; }
+    void setCompositing(bool seen) override { m_compositing = seen; }
 
     // Nothing fades where our windows were: once the compositor has taken them off, they are
     // gone from every picture of the screen.
@@ -128,6 +133,7 @@ private:
     KWinStills m_kwin;
     PortalStills m_portal;
     std::vector<StillBackend*> m_backends;
+    std::optional<bool> m_compositing;
 };
 
 std::unique_ptr<ScreenCapturer> createWaylandScreenCapturer()

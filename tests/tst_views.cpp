@@ -4,6 +4,7 @@
 
 #include "overlay/canvascommands.h"
 #include "overlay/drawingview.h"
+#include "overlay/liveprobe.h"
 #include "overlay/overlaycontentview.h"
 #include "overlay/overlaymanager.h"
 #include "overlay/overlaywindow.h"
@@ -468,6 +469,38 @@ private slots:
     // A move without a press selects nothing. The selection is lighter than the dimming, with an
     // opaque white outline, under a hint; a drag under 4 px either way selects nothing, one up
     // and to the left or past the edge selects what it spans.
+    // What a picture of the screen with the probe on it says, at scale 2; a picture taken before
+    // the window showed, or with a stroke over the mark, says nothing. A still black all over
+    // offers no probe.
+    void liveProbe_data()
+    {
+        QTest::addColumn<QString>("seen");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("the desktop in the hole") << "desktop" << int(LiveAnswer::Live);
+        QTest::newRow("black in the hole") << "black" << int(LiveAnswer::Still);
+        QTest::newRow("the still without the probe") << "still" << int(LiveAnswer::Unseen);
+    }
+
+    void liveProbe()
+    {
+        QFETCH(QString, seen);
+        QFETCH(int, answer);
+        QImage still(1280, 720, QImage::Format_RGB32);
+        still.fill(qRgb(90, 140, 200));
+        still.setDevicePixelRatio(2);
+        const std::optional<LiveProbe> probe = findLiveProbe(still);
+        QVERIFY(probe && probe->hole.top() > 540 && still.rect().contains(probe->mark));
+        const QImage probed = withLiveProbe(still, *probe);
+        QCOMPARE(probed.devicePixelRatio(), 2.0);
+        QCOMPARE(qAlpha(probed.pixel(probe->hole.center())), 0);
+        QImage picture = seen == "still" ? still : probed.convertToFormat(QImage::Format_RGB32);
+        if (seen == "desktop")
+            picture.setPixel(probe->hole.center(), still.pixel(0, 0));
+        QCOMPARE(int(liveAnswer(picture, *probe)), answer);
+        still.fill(Qt::black);
+        QVERIFY(!findLiveProbe(still));
+    }
+
     void selection()
     {
         SelectionView view;
