@@ -252,7 +252,7 @@ StillsResult PortalStills::stillsFrom(const QString& path) const
                 still.scaled(sources[i].native, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         still = still.convertToFormat(QImage::Format_RGB32);
         // The density the pixels really have, which Qt's rounded ratio may not be.
-        still.setDevicePixelRatio(qreal(still.width()) / outputs[i].logical.width());
+        still.setDevicePixelRatio(sources[i].ratio);
         result.stills.push_back({screens[i], *id, std::move(still)});
     }
     return result;
