@@ -118,7 +118,7 @@ private slots:
         // the scale-2 output 1280x720 points.
         const QRect device(1280, 0, 2560, 1440);
         for (const QSize reported : {QSize(), device.size()})
-            QTest::addRow("device pixels, reported %d", reported.width())
+            QTest::addRow("device pixels, %s", reported.isValid() ? "reported" : "not reported")
                 << QList{left, device} << QList<qreal>{1, 2} << QList<QSize>{{}, reported}
                 << QSize(3840, 1440) << QList{left, device} << QList{left.size(), device.size()}
                 << QList<qreal>{1, 2};
