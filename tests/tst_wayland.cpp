@@ -155,7 +155,8 @@ private slots:
     }
 
     // This desktop's portal offers no global keys: the control window says so, as a screen
-    // reader reads it, names no keys and blames no other program; the command line opens the pen.
+    // reader reads it, names no keys and blames no other program; the command line opens the pen,
+    // where the letters pick pens, Backspace undoes and Escape leaves.
     void pen()
     {
         live::Sandbox sandbox({"QT_QPA_PLATFORM", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"});
@@ -196,6 +197,9 @@ private slots:
         QCOMPARE(picture().pixel(600, 900), kGreen);
         QVERIFY(keys({"q", "c"}));
         QVERIFY(within([&] { return differs(open, picture(), pixels(layout().all)).isNull(); }));
+        // Undone, the clear gives the strokes back.
+        QVERIFY(keys({"BackSpace"}));
+        QVERIFY(within([] { return picture().pixel(600, 1000) == kRed; }));
         QVERIFY(keys({"Escape"}));
         QTRY_COMPARE(covers(app->processId()), QList<QRect>());
         QVERIFY(
