@@ -60,7 +60,7 @@ int main(int argc, char* argv[])
     const qsizetype runsAt = args.indexOf("--runs");
     const int runs = runsAt >= 0 && runsAt + 1 < args.size() ? args[runsAt + 1].toInt() : 7;
     const QString program = qEnvironmentVariable("VELLORI_PROGRAM");
-    if (program.isEmpty() || runs < 1 || !moveTo(kRest)) {
+    if (program.isEmpty() || runs < 1 || !moveTo(layout().rest)) {
         std::fprintf(stderr, "run through scripts/waylanddesktop.sh bench, see the header\n");
         return 2;
     }
@@ -110,7 +110,7 @@ int main(int argc, char* argv[])
     std::vector<double> shown, saved, grimMs, grimPpmMs;
     for (int round = 0; round < runs; ++round) {
         QDir(shots).removeRecursively();
-        moveTo(kRest);
+        moveTo(layout().rest);
         QProcess request;
         request.setProcessEnvironment(env);
         clock.restart();

@@ -1,4 +1,5 @@
-// desktopdriver KIND: serves the test desktop of that kind on the session bus until killed.
+// desktopdriver KIND (sway, gnome): serves the test desktop of that kind on the session bus until
+// killed.
 
 #include "desktopdriver.h"
 
@@ -27,8 +28,10 @@ int main(int argc, char* argv[])
     std::unique_ptr<DesktopDriver> driver;
     if (kind == "sway")
         driver = createSwayDriver();
+    else if (kind == "gnome")
+        driver = createGnomeDriver();
     if (!driver) {
-        std::fprintf(stderr, "usage: desktopdriver sway\n");
+        std::fprintf(stderr, "usage: desktopdriver sway|gnome\n");
         return 2;
     }
     qDBusRegisterMetaType<QList<QRect>>();
