@@ -26,8 +26,10 @@
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <X11/Xlib.h>
+#include <X11/keysym.h>
 
 namespace
 {
@@ -282,6 +284,18 @@ public:
     bool button(uint button, bool pressed) override
     {
         return session("NotifyPointerButton", {int(button), pressed});
+    }
+
+    // Pressed now, released by a timer of the driver's own loop.
+    bool hold(const QString& modifier, int ms) override
+    {
+        const KeySym keysym = modifier == "ctrl" ? XK_Control_L : XK_Shift_L;
+        if (!session("NotifyKeyboardKeysym", {uint(keysym), true}))
+            return false;
+        QTimer::singleShot(ms, [this, keysym] {
+            session("NotifyKeyboardKeysym", {uint(keysym), false});
+        });
+        return true;
     }
 
     bool keys(const QStringList& names) override
