@@ -66,6 +66,10 @@ QByteArray displayName(const QProcessEnvironment& environment)
 {
     QByteArray kind = "wayland";
     QByteArray display = environment.value(QStringLiteral("WAYLAND_DISPLAY")).toUtf8();
+    // Clients find a relative name in XDG_RUNTIME_DIR: both spellings are one display.
+    const QByteArray runtime = environment.value(QStringLiteral("XDG_RUNTIME_DIR")).toUtf8();
+    if (!display.isEmpty() && !display.startsWith('/') && !runtime.isEmpty())
+        display = runtime + (runtime.endsWith('/') ? "" : "/") + display;
     if (display.isEmpty()) {
         kind = "x11";
         display = environment.value(QStringLiteral("DISPLAY")).toUtf8();

@@ -63,7 +63,7 @@ int main(int argc, char* argv[])
     const int runs = runsAt >= 0 && runsAt + 1 < args.size() ? args[runsAt + 1].toInt() : 7;
     const QString program = qEnvironmentVariable("VELLORI_PROGRAM");
     const bool sway = qEnvironmentVariable("VELLORI_DESKTOP") == "sway";
-    if (program.isEmpty() || runs < 1 || !moveTo(kRest)) {
+    if (program.isEmpty() || runs < 1 || !moveTo(layout().rest)) {
         std::fprintf(stderr, "run through scripts/waylanddesktop.sh bench, see the header\n");
         return 2;
     }
@@ -113,7 +113,7 @@ int main(int argc, char* argv[])
     std::vector<double> shown, saved, grimMs, grimPpmMs;
     for (int round = 0; round < runs; ++round) {
         QDir(shots).removeRecursively();
-        moveTo(kRest);
+        moveTo(layout().rest);
         QProcess request;
         request.setProcessEnvironment(env);
         clock.restart();

@@ -33,11 +33,22 @@ std::vector<StillSource> stillSources(const std::vector<OutputPlacement>& output
     // Both sides must agree on the scale, within the rounding of one pixel.
     if (std::abs(desktop.height() * scale - image.height()) >= 1.0)
         return {};
+    // A scaled output's reported pixels, where known, must be its geometry's size.
+    const bool devicePixels =
+        image.width() == desktop.width() &&
+        std::any_of(outputs.begin(), outputs.end(),
+                    [](const OutputPlacement& o) { return o.ratio > 1; }) &&
+        std::all_of(outputs.begin(), outputs.end(), [](const OutputPlacement& o) {
+            return !o.native.isValid() || o.native == o.logical.size();
+        });
     std::vector<StillSource> sources;
     for (const OutputPlacement& output : outputs) {
         const QRectF scaled(QPointF(output.logical.topLeft() - desktop.topLeft()) * scale,
                             QSizeF(output.logical.size()) * scale);
-        sources.push_back({scaled.toRect() & QRect(QPoint(0, 0), image), nativeSize(output)});
+        const QSize native = devicePixels ? output.logical.size() : nativeSize(output);
+        sources.push_back(
+            {scaled.toRect() & QRect(QPoint(0, 0), image), native,
+             devicePixels ? output.ratio : qreal(native.width()) / output.logical.width()});
     }
     return sources;
 }

@@ -23,10 +23,14 @@ struct OutputPlacement {
 struct StillSource {
     QRect source;
     QSize native;
+    qreal ratio; // the still's device pixel ratio: its pixels per point of the output's windows
 };
 
 // The desktop image spans the bounding box of every output at one scale for all (the highest
-// one on wlroots). One entry per output, in order; empty when the image does not fit the layout.
+// one on wlroots). Mutter's physical layout counts device pixels instead: Qt's geometry of a
+// scaled output is then its pixels, the image that layout at 1:1, and the output's windows have
+// a ratio's fewer points. One entry per output, in order; empty when the image does not fit the
+// layout.
 std::vector<StillSource> stillSources(const std::vector<OutputPlacement>& outputs, QSize image);
 
 // The portal's picture of the whole desktop, or null when unreadable or larger than any picture

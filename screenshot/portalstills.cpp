@@ -43,9 +43,9 @@ QString unreadableText()
 QString permissionHint()
 {
     const QString desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP").toLower();
+    // GNOME's settings have no switch for a program outside a sandbox; its dialog asks again.
     if (desktop.contains("gnome"))
-        return QStringLiteral("桌面拒绝了截图请求。请在“设置 → 应用”中允许本应用截取屏幕，"
-                              "然后重新截图。");
+        return QStringLiteral("桌面拒绝了截图请求。请重新截图，并在桌面询问时选择“允许”。");
     // Plasma 5.27's portal asks no permission of a program outside a sandbox; it refuses when
     // it cannot save its picture.
     if (desktop.contains("kde"))
@@ -53,6 +53,20 @@ QString permissionHint()
                               " → 位置”中的图片路径是一个存在且可写的文件夹，然后重新截图。");
     return QStringLiteral("桌面拒绝了截图请求。请在桌面门户的权限存储中允许本应用截取屏幕"
                           "（screenshot 权限），然后重新截图。");
+}
+
+// A 'no' the desktop keeps for good (GNOME: the dialog's Deny), after which its portal ends
+// every request at once (response 2) without asking. Removed at the next request, the desktop
+// asks again.
+const QString kPermissionStore = QStringLiteral("org.freedesktop.impl.portal.PermissionStore");
+const QString kPermissionPath = QStringLiteral("/org/freedesktop/impl/portal/PermissionStore");
+// A program outside a sandbox has no application id.
+const QString kNoAppID;
+
+QString storedDenialText()
+{
+    return QStringLiteral("桌面记住了不允许本应用截取屏幕（例如在它询问时选择了拒绝），"
+                          "因此没有再询问。再次截图时，桌面会重新询问，请选择“允许”。");
 }
 
 // Where the portals of GNOME, KDE and wlroots put their pictures.
@@ -86,6 +100,29 @@ public:
             QTimer::singleShot(0, this, [this] { fail(noServiceText()); });
             return;
         }
+        if (!m_owner.m_storedDenial) {
+            request();
+            return;
+        }
+        // The user asks again after being told of the stored 'no': the desktop's dialog asks.
+        m_owner.m_storedDenial = false;
+        auto* removed = new QDBusPendingCallWatcher(
+            bus.asyncCall(QDBusMessage::createMethodCall(kPermissionStore, kPermissionPath,
+                                                         kPermissionStore, "DeletePermission")
+                          << QStringLiteral("screenshot") << QStringLiteral("screenshot")
+                          << kNoAppID),
+            this);
+        connect(removed, &QDBusPendingCallWatcher::finished, this,
+                [this](QDBusPendingCallWatcher* watcher) {
+                    watcher->deleteLater();
+                    request();
+                });
+    }
+
+private:
+    void request()
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
         m_before = listFolders(portalFolders());
         // A portal that hangs, or restarts mid-request, would otherwise hold every later
         // screenshot back for good.
@@ -126,7 +163,7 @@ private slots:
             return;
         }
         if (code == 2) {
-            fail(QStringLiteral("桌面的截图服务没能完成截图，例如它的截图程序出错或没有安装。"));
+            checkStoredDenial();
             return;
         }
         const QUrl uri(results.value("uri").toString());
@@ -143,6 +180,32 @@ private slots:
     }
 
 private:
+    // Response 2 is also any failure of the backend: a refusal only with our 'no' stored.
+    void checkStoredDenial()
+    {
+        auto* lookup = new QDBusPendingCallWatcher(
+            QDBusConnection::sessionBus().asyncCall(
+                QDBusMessage::createMethodCall(kPermissionStore, kPermissionPath, kPermissionStore,
+                                               "Lookup")
+                << QStringLiteral("screenshot") << QStringLiteral("screenshot")),
+            this);
+        connect(lookup, &QDBusPendingCallWatcher::finished, this,
+                [this](QDBusPendingCallWatcher* watcher) {
+                    watcher->deleteLater();
+                    const QDBusMessage reply = watcher->reply();
+                    const auto permissions =
+                        qdbus_cast<QMap<QString, QStringList>>(reply.arguments().value(0));
+                    if (reply.type() == QDBusMessage::ReplyMessage &&
+                        permissions.value(kNoAppID).contains(QStringLiteral("no"))) {
+                        m_owner.m_storedDenial = true;
+                        deliver({StillsResult::Status::Refused, {}, storedDenialText()});
+                        return;
+                    }
+                    fail(QStringLiteral(
+                        "桌面的截图服务没能完成截图，例如它的截图程序出错或没有安装。"));
+                });
+    }
+
     void called(QDBusPendingCallWatcher* watcher)
     {
         watcher->deleteLater();
@@ -254,7 +317,7 @@ StillsResult PortalStills::stillsFrom(const QString& path) const
                 still.scaled(sources[i].native, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         still = still.convertToFormat(QImage::Format_RGB32);
         // The density the pixels really have, which Qt's rounded ratio may not be.
-        still.setDevicePixelRatio(qreal(still.width()) / outputs[i].logical.width());
+        still.setDevicePixelRatio(sources[i].ratio);
         result.stills.push_back({screens[i], *id, std::move(still)});
     }
     return result;

@@ -44,4 +44,6 @@ private:
     std::deque<std::function<void(StillsResult)>> m_waiting;
     PortalScreenshot* m_current = nullptr;
     int m_answerTimeout = 30000;
+    // The last request ended on a 'no' the desktop keeps.
+    bool m_storedDenial = false;
 };

@@ -96,15 +96,24 @@ public:
     bool compositingUnknown() const override { return !m_compositing; }
     void setCompositing(bool seen) override { m_compositing = seen; }
 
-    // Nothing fades where our windows were: once the compositor has taken them off, they are
-    // gone from every picture of the screen.
-    void grabStills(std::function<void(StillsResult)> done, const QRegion&) override
+    // Once the compositor has taken our windows off, sway shows them in no picture. Mutter goes
+    // on showing a window it has unmapped for a few frames more (up to ~40 ms measured) and
+    // tells no client when it is gone: where our windows were, six frames at 60 Hz more.
+    void grabStills(std::function<void(StillsResult)> done, const QRegion& vacated) override
     {
         awaitCompositor();
-        grabFrom(0, std::move(done));
+        if (vacated.isEmpty()) {
+            grabFrom(0, std::move(done));
+            return;
+        }
+        QTimer::singleShot(kVacatedMs, this, [this, done = std::move(done)]() mutable {
+            grabFrom(0, std::move(done));
+        });
     }
 
 private:
+    static constexpr int kVacatedMs = 100;
+
     // The first backend from `first` on that is offered; a failed one hands over to the next.
     void grabFrom(std::size_t first, std::function<void(StillsResult)> done)
     {

@@ -18,7 +18,8 @@ VELLORI_DEPS=(
 # tray host, tools to drive and photograph it, and clang for sanitizer builds
 # (llvm: its llvm-symbolizer puts files and lines into their reports). Then the
 # headless Wayland desktop: sway, the screenshot portal and what it needs, the
-# tools that drive it, and what creates and runs its test user. dbus-daemon
+# tools that drive it, and what creates and runs its test user; GNOME Shell and its portal for
+# the GNOME desktop. dbus-daemon
 # also gives the fake shortcut portal its private bus; at-spi2-core is the
 # accessibility bus through which a test reads what the program shows. Last,
 # the KWin desktop: KWin, kscreen-doctor for the outputs' scale, and the KDE
@@ -31,7 +32,7 @@ VELLORI_TEST_DEPS=(
     clang libclang-rt-14-dev llvm
     sway xdg-desktop-portal xdg-desktop-portal-wlr xdg-desktop-portal-gtk pipewire
     dbus-daemon dbus-bin libglib2.0-bin grim wtype wl-clipboard passwd procps
-    at-spi2-core
+    at-spi2-core gnome-shell xdg-desktop-portal-gnome
     kwin-wayland libkf5screen-bin xdg-desktop-portal-kde qtwayland5 plasma-workspace
     qml-module-qtquick-layouts qml-module-qtquick-controls2 qml-module-org-kde-kirigami2
 )

@@ -245,7 +245,7 @@ wayland_tests() { # KIND
     wayland_desktop_stop
     return $status
 }
-for kind in sway kwin; do
+for kind in sway gnome kwin; do
     if [[ $(ctest --test-dir build -N -L "^$kind\$" "${only[@]}") != *"Total Tests: 0"* ]]; then
         step "tests on the Wayland desktop $kind" wayland_tests "$kind"
     fi

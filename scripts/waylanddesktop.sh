@@ -2,16 +2,18 @@
 # Sourced by scripts/test.sh: a headless Wayland desktop for the tests, one kind at a time.
 # Compositors refuse to run as root, so all of it runs as an unprivileged user
 # (VELLORI_WAYLAND_USER, default vellori-wl): its own session bus, the compositor with two
-# outputs side by side (1280x720 at scale 1, 1280x720 at scale 2 where the compositor can),
+# outputs side by side (1280x720 at scale 1, then one at scale 2: 1280x720 where the compositor
+# allows it, else 2560x1440),
 # the portal frontend with the desktop's backends, the screenshot permission granted, and the
 # desktop's driver (scripts/desktopdriver), through which the tests reach it.
 # Everything lives in a private folder under /tmp that only that user can enter; what the user
 # runs is copied there, since the checkout may be closed to it: the driver and the program
 # under test into its bin/ (scripts/wayland-run.sh puts the program there as bin/vellori).
 #
-#   wayland_desktop_start KIND LOGDIR  starts KIND (sway, kwin); exports VELLORI_WAYLAND_ENV, the
-#                                      file that scripts/wayland-run.sh reads to run a command
-#                                      on it, which also names the kind (VELLORI_DESKTOP)
+#   wayland_desktop_start KIND LOGDIR  starts KIND (sway, gnome, kwin); exports
+#                                      VELLORI_WAYLAND_ENV, the file that
+#                                      scripts/wayland-run.sh reads to run a command on it,
+#                                      which also names the kind (VELLORI_DESKTOP)
 #   wayland_desktop_stop               stops it and removes the folder; safe to call any time
 
 wayland_user=${VELLORI_WAYLAND_USER:-vellori-wl}
@@ -38,11 +40,12 @@ wayland_spawn() {
     wayland_pids+=($!)
 }
 
-# wayland_await WHAT LOG COMMAND... : polls COMMAND for ~10 s.
+# wayland_await WHAT LOG COMMAND... : polls COMMAND for ~30 s (a portal's first answer can take
+# 10 s on a busy machine).
 wayland_await() {
     local what=$1 log=$2
     shift 2
-    for _ in {1..200}; do
+    for _ in {1..600}; do
         "$@" >/dev/null 2>&1 && return 0
         sleep 0.05
     done
@@ -78,6 +81,89 @@ CONF
     } >>"$wayland_dir/env"
     wayland_spawn pipewire "$logs" pipewire
     wayland_await pipewire "$logs/pipewire.log" compgen -G "$run/pipewire-0"
+}
+
+# gnome-shell 43 headless with two virtual monitors: Meta-0 1280x720 at scale 1 and, right of it,
+# Meta-1 2560x1440 at scale 2 (mutter offers a scale only where 800x480 logical pixels remain).
+# Mutter's default layout is physical: the stage is 3840x1440 device pixels, every monitor at
+# its own density, and Qt sees Meta-1 as 1280,0 2560x1440 at ratio 2. --unsafe-mode (hidden
+# from --help) opens org.gnome.Shell.Eval and .Screenshot to the driver.
+
+# gnome_shell_true SCRIPT : whether SCRIPT, evaluated in the shell, is true.
+gnome_shell_true() {
+    [[ $(wayland_as_user gdbus call --session --dest org.gnome.Shell --object-path /org/gnome/Shell \
+        --method org.gnome.Shell.Eval "$1" 2>/dev/null) == "(true, 'true')" ]]
+}
+
+wayland_start_gnome() {
+    local logs=$1 run=$wayland_dir/run home=$wayland_dir/home spec
+    spec() { # CONNECTOR SERIAL WIDTH HEIGHT
+        echo "<monitorspec><connector>$1</connector><vendor>MetaVendor</vendor><product>MetaVirtualMonitor</product><serial>$2</serial></monitorspec><mode><width>$3</width><height>$4</height><rate>60.000</rate></mode>"
+    }
+    mkdir -p "$home/.config" "$wayland_dir/portals"
+    cat >"$home/.config/monitors.xml" <<XML
+<monitors version="2"><configuration>
+  <logicalmonitor><x>0</x><y>0</y><scale>1</scale><primary>yes</primary>
+    <monitor>$(spec Meta-0 0x00 1280 720)</monitor></logicalmonitor>
+  <logicalmonitor><x>1280</x><y>0</y><scale>2</scale>
+    <monitor>$(spec Meta-1 0x01 2560 1440)</monitor></logicalmonitor>
+</configuration></monitors>
+XML
+    # gnome-shell gives up without a system bus (it asks logind, since /run/systemd/seats
+    # exists). Nothing is activated on this one; every reply must be let through.
+    cat >"$wayland_dir/system.conf" <<XML
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=$run/system_bus</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/><allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/>
+  </policy>
+</busconfig>
+XML
+    # Only the portals a GNOME installation has: otherwise the frontend falls back to KDE's for
+    # GlobalShortcuts, which GNOME 43 does not offer.
+    cp /usr/share/xdg-desktop-portal/portals/{gnome,gtk,gnome-shell,gnome-keyring}.portal \
+        "$wayland_dir/portals/"
+    chown -R "$wayland_user:" "$home" "$wayland_dir/portals" "$wayland_dir/system.conf"
+    {
+        echo XDG_CURRENT_DESKTOP=GNOME
+        echo XDG_SESSION_DESKTOP=gnome
+        echo "DBUS_SYSTEM_BUS_ADDRESS=unix:path=$run/system_bus"
+        echo "XDG_DESKTOP_PORTAL_DIR=$wayland_dir/portals"
+        echo WAYLAND_DISPLAY=wayland-gnome
+    } >>"$wayland_dir/env"
+    wayland_spawn system-bus "$logs" dbus-daemon --config-file="$wayland_dir/system.conf" \
+        --nofork --nopidfile
+    wayland_await "the system bus" "$logs/system-bus.log" test -S "$run/system_bus" || return 1
+    # Before the shell: it starts ibus at once, which starts the portal frontend, whose backends
+    # must reach the compositor, or it offers no Screenshot for the whole session.
+    wayland_as_user dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP \
+        XDG_SESSION_DESKTOP XDG_RUNTIME_DIR XDG_SESSION_TYPE DBUS_SYSTEM_BUS_ADDRESS \
+        XDG_DESKTOP_PORTAL_DIR || return 1
+    # No banner ("Screen Lock disabled" at every start) over what the tests compare.
+    wayland_as_user gsettings set org.gnome.desktop.notifications show-banners false || return 1
+    wayland_spawn gnome-shell "$logs" gnome-shell --wayland --headless --no-x11 --unsafe-mode \
+        --wayland-display wayland-gnome --virtual-monitor 1280x720 --virtual-monitor 2560x1440
+    wayland_await gnome-shell "$logs/gnome-shell.log" test -S "$run/wayland-gnome" || return 1
+    # It opens in the overview once its start-up animation is over (3-6 s here).
+    wayland_await "the shell's start" "$logs/gnome-shell.log" \
+        gnome_shell_true '!Main.layoutManager._startingUp' || return 1
+    gnome_shell_true 'Main.overview.hide(); true'
+    wayland_await "the overview hidden" "$logs/gnome-shell.log" \
+        gnome_shell_true '!Main.overview.visible && !Main.overview.animationInProgress' || return 1
+    # Screen casts, which absolute pointer motion needs, go through pipewire (no session manager
+    # needed: nothing consumes the streams). Only once the portal answers: pipewire's realtime
+    # module asks the portal frontend while the frontend's camera portal asks pipewire, and a
+    # frontend still starting then stalls for 10 s (1 start in 5 here).
+    wayland_await "the screenshot portal" "$logs/dbus.log" wayland_as_user gdbus call --session \
+        --dest org.freedesktop.portal.Desktop --object-path /org/freedesktop/portal/desktop \
+        --method org.freedesktop.DBus.Properties.Get org.freedesktop.portal.Screenshot version ||
+        return 1
+    wayland_spawn pipewire "$logs" pipewire
+    wayland_await pipewire "$logs/pipewire.log" test -S "$run/pipewire-0"
 }
 
 # KWin 5.27 with the KDE portal backend. KWin offers its fake input to any client only with
@@ -152,6 +238,7 @@ EOF2
 
     case $kind in
     sway) wayland_start_sway "$logs" || return 1 ;;
+    gnome) wayland_start_gnome "$logs" || return 1 ;;
     kwin) wayland_start_kwin "$logs" || return 1 ;;
     *)
         echo "no such test desktop: $kind" >&2
@@ -210,12 +297,12 @@ wayland_desktop_stop() {
 if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
     set -euo pipefail
     [[ ${1:-} == bench && $# -ge 2 ]] || {
-        echo "usage: $0 bench [sway|kwin] PROGRAM [ARGS...]" >&2
+        echo "usage: $0 bench [sway|gnome|kwin] PROGRAM [ARGS...]" >&2
         exit 2
     }
     shift
     kind=sway
-    [[ $1 != sway && $1 != kwin ]] || { kind=$1; shift; }
+    [[ $1 != sway && $1 != gnome && $1 != kwin ]] || { kind=$1; shift; }
     cd "$(dirname "${BASH_SOURCE[0]}")/.."
     source scripts/deps.sh
     trap wayland_desktop_stop EXIT

@@ -232,6 +232,8 @@ private slots:
         row("private, screen 0", "private", ":7.0", "", "run/vellori-x11-%3A7");
         row("Wayland first, escaped", "private", ":7", "/a/b_1",
             "run/vellori-wayland-%2Fa%2Fb%5F1");
+        row("Wayland by a relative name", "private", ":7", "wayland-1",
+            "run/vellori-(wayland-%2F.*%2Frun%2Fwayland-1|[0-9a-f]{32})");
         row("too long", "private", QString(60, ':'), "", "run/vellori-[0-9a-f]{32}");
         row("too long a folder", "deep", ":7", "", "run/x{80}/vellori-[0-9a-f]{32}");
         row("a folder in the way", "blocked", ":7", "", "run/vellori-x11-%3A7");
@@ -268,6 +270,11 @@ private slots:
         const auto pattern = QRegularExpression::escape(dir.path() + '/') + name;
         QVERIFY2(QRegularExpression("^" + pattern + "$").match(path).hasMatch(), qPrintable(path));
         QCOMPARE(QFile::permissions(QFileInfo(path).path()) & 0x0077, 0);
+        if (!wayland.isEmpty() && !wayland.startsWith('/')) { // the same display by its full path
+            QProcessEnvironment full = env;
+            amend(full, {"WAYLAND_DISPLAY=" + given + '/' + wayland});
+            QCOMPARE(SingleInstance::socketPath(full), path);
+        }
         // Every path carries requests, however long; what stands in the way is reported.
         SingleInstance first(path);
         QVERIFY(runtime != "blocked" || QDir().mkdir(path));

@@ -96,26 +96,40 @@ private slots:
         QTest::addColumn<QSize>("image");
         QTest::addColumn<QList<QRect>>("sources");
         QTest::addColumn<QList<QSize>>("native");
+        QTest::addColumn<QList<qreal>>("stillRatios");
         const QRect left(0, 0, 1280, 720), right(1280, 0, 640, 360);
         // The image comes at the highest scale: the scale-1 output's pixels are doubled in it.
         QTest::newRow("scales 1 and 2")
             << QList{left, right} << QList<qreal>{1, 2} << QList<QSize>{{}, {}} << QSize(3840, 1440)
             << QList{QRect(0, 0, 2560, 1440), QRect(2560, 0, 1280, 720)}
-            << QList{QSize(1280, 720), QSize(1280, 720)};
+            << QList{QSize(1280, 720), QSize(1280, 720)} << QList<qreal>{1, 2};
         QTest::newRow("above and left of the origin")
             << QList{QRect(-640, -360, 640, 360), left} << QList<qreal>{2, 1}
             << QList<QSize>{{}, {}} << QSize(3840, 2160)
             << QList{QRect(0, 0, 1280, 720), QRect(1280, 720, 2560, 1440)}
-            << QList{QSize(1280, 720), QSize(1280, 720)};
+            << QList{QSize(1280, 720), QSize(1280, 720)} << QList<qreal>{2, 1};
         // 1920x1080 panels at 125 % and 150 %, which Qt 6.4 reports at ratio 2.
         QTest::newRow("scales 1.25 and 1.5")
             << QList{QRect(0, 0, 1536, 864), QRect(1536, 0, 1280, 720)} << QList<qreal>{2, 2}
             << QList{QSize(1920, 1080), QSize(1920, 1080)} << QSize(5632, 1728)
             << QList{QRect(0, 0, 3072, 1728), QRect(3072, 0, 2560, 1440)}
-            << QList{QSize(1920, 1080), QSize(1920, 1080)};
+            << QList{QSize(1920, 1080), QSize(1920, 1080)} << QList<qreal>{1.25, 1.5};
+        // Mutter's physical layout: geometries in device pixels, the image at 1:1, the windows on
+        // the scale-2 output 1280x720 points.
+        const QRect device(1280, 0, 2560, 1440);
+        for (const QSize reported : {QSize(), device.size()})
+            QTest::addRow("device pixels, %s", reported.isValid() ? "reported" : "not reported")
+                << QList{left, device} << QList<qreal>{1, 2} << QList<QSize>{{}, reported}
+                << QSize(3840, 1440) << QList{left, device} << QList{left.size(), device.size()}
+                << QList<qreal>{1, 2};
+        // A picture at 1:1 of a layout in points is no layout in device pixels.
+        QTest::newRow("scaled down")
+            << QList{left, right} << QList<qreal>{1, 2} << QList{QSize(1280, 720), QSize(1280, 720)}
+            << QSize(1920, 720) << QList{left, right} << QList{QSize(1280, 720), QSize(1280, 720)}
+            << QList<qreal>{1, 2};
         QTest::newRow("image of another layout")
             << QList{left, right} << QList<qreal>{1, 2} << QList<QSize>{{}, {}} << QSize(3840, 1000)
-            << QList<QRect>{} << QList<QSize>{};
+            << QList<QRect>{} << QList<QSize>{} << QList<qreal>{};
     }
 
     void sources()
@@ -129,12 +143,15 @@ private slots:
             outputs.push_back({logical[i], ratios[i], reported[i]});
         QList<QRect> sources;
         QList<QSize> native;
+        QList<qreal> stillRatios;
         for (const StillSource& s : stillSources(outputs, image)) {
             sources << s.source;
             native << s.native;
+            stillRatios << s.ratio;
         }
         QTEST(sources, "sources");
         QTEST(native, "native");
+        QTEST(stillRatios, "stillRatios");
     }
 
     // The desktop's picture over Qt's 128 MB limit (three 1440p displays at scale 2), read when

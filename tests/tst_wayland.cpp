@@ -54,6 +54,12 @@ protected:
 
 const QRgb kRed = qRgb(255, 59, 48), kBlue = qRgb(0, 122, 255), kGreen = qRgb(52, 199, 89);
 
+// In the desktop's whole picture, at scale 2.
+QRect pixels(const QRect& logical)
+{
+    return {logical.topLeft() * 2, logical.size() * 2};
+}
+
 // What the test desktops do differently.
 struct Desktop {
     // Whether it shows what lies below a translucent fullscreen window: the pen is live there.
@@ -73,13 +79,15 @@ struct Desktop {
 
 Desktop thisDesktop()
 {
-    if (qEnvironmentVariable("VELLORI_DESKTOP") == "kwin")
+    const QString kind = qEnvironmentVariable("VELLORI_DESKTOP");
+    if (kind == "kwin")
         return {true, "kwin-screenshot", true, "框选截图：F9     开关画笔：F8", true};
-    return {false, "wlr-screencopy", false, "此桌面不向程序提供全局快捷键", false};
+    return {false, kind == "gnome" ? "portal" : "wlr-screencopy", false,
+            "此桌面不向程序提供全局快捷键", false};
 }
 
 // The program in a sandbox, but with the desktop user's home, as in a session: the portal puts
-// its pictures there.
+// its pictures there. It tells which way its stills took.
 QStringList atHome(QStringList environment)
 {
     return environment << "HOME=" + QDir::homePath() << "QT_LOGGING_RULES=vellori.stills.debug=true"
@@ -111,16 +119,34 @@ QStringList stillsWays(QProcess& app)
     return ways;
 }
 
-// In the desktop's whole picture, at scale 2.
-QRect pixels(const QRect& logical)
-{
-    return {logical.topLeft() * 2, logical.size() * 2};
-}
-
 // QTRY_* count only their own sleeps, and each picture takes up to a second here.
 bool within(const std::function<bool()>& condition)
 {
     return QTest::qWaitFor(condition, 15000);
+}
+
+// What the desktop's permission store holds for programs outside a sandbox.
+QDBusMessage permissionStore(const QString& method, const QVariantList& arguments)
+{
+    QDBusMessage call =
+        QDBusMessage::createMethodCall("org.freedesktop.impl.portal.PermissionStore",
+                                       "/org/freedesktop/impl/portal/PermissionStore",
+                                       "org.freedesktop.impl.portal.PermissionStore", method);
+    call.setArguments(arguments);
+    return QDBusConnection::sessionBus().call(call);
+}
+
+bool setScreenshotPermission(const QString& answer)
+{
+    return permissionStore("SetPermission",
+                           {"screenshot", true, "screenshot", QString(), QStringList{answer}})
+               .type() == QDBusMessage::ReplyMessage;
+}
+
+QStringList screenshotPermission()
+{
+    const QDBusMessage reply = permissionStore("Lookup", {"screenshot", "screenshot"});
+    return qdbus_cast<QMap<QString, QStringList>>(reply.arguments().value(0)).value(QString());
 }
 
 // Tells a program on a bus of its own where the desktop's accessibility bus is.
@@ -152,17 +178,21 @@ class TestWayland : public QObject
     QProcess* launch(live::Sandbox& sandbox, const QStringList& environment = desktopEnvironment(),
                      bool keepControl = false)
     {
-        if (!moveTo(kOne.center()))
+        if (!moveTo(layout().one.center()))
             return nullptr;
         QProcess& app = sandbox.start({}, environment, QProcess::MergedChannels);
-        const bool shown =
+        const bool appeared =
             QTest::qWaitFor([&] { return !windowsOf(app.processId()).isEmpty(); }, 10000);
-        if (!moveTo(kRest) || !shown)
+        if (!moveTo(layout().rest) || !appeared)
             return nullptr;
         if (keepControl)
             return &app;
+        // Off the screen too, not only off the list: GNOME shows a closed window for a while.
         return closeWindows(app.processId()) &&
-                       QTest::qWaitFor([&] { return windowsOf(app.processId()).isEmpty(); })
+                       QTest::qWaitFor([&] { return windowsOf(app.processId()).isEmpty(); }) &&
+                       within([&] {
+                           return differs(m_before, shown(), pixels(layout().all)).isNull();
+                       })
                    ? &app
                    : nullptr;
     }
@@ -207,7 +237,8 @@ class TestWayland : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(moveTo(kRest), "needs the Wayland desktop of the test command");
+        QVERIFY2(layout().two.isValid() && moveTo(layout().rest),
+                 "needs the Wayland desktop of the test command");
         QList<QScreen*> outputs = QGuiApplication::screens();
         std::sort(outputs.begin(), outputs.end(),
                   [](QScreen* a, QScreen* b) { return a->geometry().x() < b->geometry().x(); });
@@ -220,9 +251,11 @@ private slots:
             QVERIFY(place(QCoreApplication::applicationPid(), output->name()));
         }
         QVERIFY(within([&] { return m_desktop[0]->drawnAt == 1 && m_desktop[1]->drawnAt == 2; }));
+        QTRY_COMPARE(windowsOf(QCoreApplication::applicationPid()),
+                     (QList<QRect>{layout().one, layout().two}));
         // Once drawn: the same twice.
         QVERIFY(within([&] {
-            return (m_before = shown()).size() == QSize(3840, 1440) && m_before == shown();
+            return (m_before = shown()).size() == layout().picture && m_before == shown();
         }));
         // Every call of the shortcut portal's BindShortcuts, which Plasma 5.27 answers with its
         // System Settings: a start must not ask for keys the desktop already holds.
@@ -244,9 +277,10 @@ private slots:
     }
 
     // The control window shows the keys as the desktop reports them, as a screen reader reads
-    // it: where the portal offers none it says so; the command line opens the pen. Where the
-    // desktop shows what lies below, the pen is live; elsewhere it shows a still. The user's
-    // folders keep no picture the desktop took for the pen.
+    // it: where the portal offers none it says so, naming no keys and blaming no other program;
+    // the command line opens the pen, where the letters pick pens, Backspace undoes and Escape
+    // leaves. Where the desktop shows what lies below, the pen is live; elsewhere it shows a
+    // still. The user's folders keep no picture the desktop took for the pen.
     void pen()
     {
         const QStringList files = userFiles();
@@ -254,38 +288,41 @@ private slots:
         QProcess* app = launch(sandbox);
         QVERIFY(app);
         QTRY_COMPARE(accessibleNames(app->processId()).filter(m_kind.keys).size(), 1);
-        QCOMPARE(accessibleNames(app->processId()).filter(QRegularExpression("F[89]")).size(),
+        QCOMPARE(accessibleNames(app->processId())
+                     .filter(QRegularExpression("F[89]|有快捷键被其他程序占用"))
+                     .size(),
                  m_kind.keys.contains("F9") ? 1 : 0);
         QCOMPARE(sandbox.command({"--pen"}, desktopEnvironment()), 0);
-        QTRY_COMPARE(covers(app->processId()), (QList<QRect>{kOne, kTwo}));
+        QTRY_COMPARE(covers(app->processId()), (QList<QRect>{layout().one, layout().two}));
         // The desktop everywhere but at the toolbar, at the top middle of the first output.
         QImage open;
         QRect toolbar;
         QVERIFY(within([&] {
-            toolbar = differs(m_before, open = shown(), pixels(kOne), 24);
+            toolbar = differs(m_before, open = shown(), pixels(layout().one), 24);
             return toolbar.isValid() && toolbar.bottom() < 200 &&
                    qAbs(toolbar.center().x() - 1280) <= 2;
         }));
-        QCOMPARE(differs(m_before, open, pixels(kTwo & kAll)), QRect());
+        QCOMPARE(differs(m_before, open, pixels(layout().two & layout().all)), QRect());
         // Where it is live, the desktop changing under it shows, on both outputs.
         if (m_kind.live) {
             tint(60);
             const auto untinted = qScopeGuard([&] { tint(0); });
-            const QPoint one(600, 1200), two(3000, 600);
+            const QPoint one = pixels(layout().one).center(), two = pixels(layout().two).center();
             QVERIFY(within([&] {
                 const QImage now = shown();
                 return qBlue(now.pixel(one)) == qBlue(m_before.pixel(one)) + 60 &&
                        qBlue(now.pixel(two)) == qBlue(m_before.pixel(two)) + 60;
             }));
         }
-        QVERIFY(within([&] { return differs(open, shown(), pixels(kAll)).isNull(); }));
+        QVERIFY(within([&] { return differs(open, shown(), pixels(layout().all)).isNull(); }));
         // Drawn again until the second output's window takes input: the same red line.
         QVERIFY(within([&] {
             return drag({{1350, 100}, {1450, 100}, {1550, 100}}) &&
                    shown().pixel(2900, 200) == kRed;
         }));
-        QVERIFY(QRect(2680, 180, 440, 40).contains(differs(open, shown(), pixels(kTwo & kAll))));
-        QCOMPARE(differs(open, shown(), pixels(kOne)), QRect());
+        QVERIFY(QRect(2680, 180, 440, 40)
+                    .contains(differs(open, shown(), pixels(layout().two & layout().all))));
+        QCOMPARE(differs(open, shown(), pixels(layout().one)), QRect());
         for (const auto& [key, y, colour] :
              {std::tuple{"w", 400, kBlue}, {"e", 450, kGreen}, {"q", 500, kRed}}) {
             QVERIFY(keys({key}) && drag({{200, y}, {400, y}}));
@@ -300,20 +337,23 @@ private slots:
         QVERIFY(within([&] { return shown().pixel(600, 800) == open.pixel(600, 800); }));
         QCOMPARE(shown().pixel(600, 900), kGreen);
         QVERIFY(keys({"q", "c"}));
-        QVERIFY(within([&] { return differs(open, shown(), pixels(kAll)).isNull(); }));
+        QVERIFY(within([&] { return differs(open, shown(), pixels(layout().all)).isNull(); }));
+        // Undone, the clear gives the strokes back.
+        QVERIFY(keys({"BackSpace"}));
+        QVERIFY(within([&] { return shown().pixel(600, 1000) == kRed; }));
         QVERIFY(keys({"Escape"}));
         QTRY_COMPARE(covers(app->processId()), QList<QRect>());
-        QVERIFY(within([&] { return differs(m_before, shown(), pixels(kAll)).isNull(); }));
+        QVERIFY(within([&] { return differs(m_before, shown(), pixels(layout().all)).isNull(); }));
         QCOMPARE(userFiles(), files);
     }
 
     // Each output at its own density, equal to the desktop's picture of it and on the clipboard;
     // Escape and the right click write nothing. The desktop's fastest way comes first, and its
-    // still holds no pointer where the desktop can leave it out; the portal's picture, forced here,
-    // holds a scale-1 output smoothly doubled, so its pixels come back only near the original.
-    // KWin refuses its own way to a program no menu entry names, which then takes the portal.
-    // The control window left open is off the still. No picture of the desktop's stays in the
-    // user's folders.
+    // still holds no pointer where the desktop can leave it out; the portal's picture, forced
+    // here, holds a scale-1 output smoothly doubled, so its pixels come back only near the
+    // original. KWin refuses its own way to a program no menu entry names, which then takes the
+    // portal. The control window left open is off the still. No picture of the desktop's stays
+    // in the user's folders.
     void screenshot_data()
     {
         QTest::addColumn<QString>("cancel");
@@ -361,11 +401,13 @@ private slots:
             QCOMPARE(control.size(), 1);
             area = QRect(control[0].center() - QPoint(50, 25), QSize(100, 50));
         }
-        const QSize size = area.size() * (area.x() >= kTwo.x() ? 2 : 1);
+        const QSize size = area.size() * (area.x() >= layout().two.x() ? 2 : 1);
         // The portals draw the pointer in; the other ways must not.
-        QVERIFY(moveTo(ways.last() == m_kind.stills && m_kind.pointerless ? area.center() : kRest));
+        QVERIFY(moveTo(ways.last() == m_kind.stills && m_kind.pointerless ? area.center()
+                                                                          : layout().rest));
         QCOMPARE(sandbox.command({"--screenshot"}, environment), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(covers(app->processId()), (QList<QRect>{kOne, kTwo}), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(covers(app->processId()),
+                                  (QList<QRect>{layout().one, layout().two}), 15000);
         QVERIFY(within([&] { return dimmed(); }));
         QCOMPARE(stillsWays(*app), ways);
         if (cancel == "Escape")
@@ -386,7 +428,7 @@ private slots:
             return;
         const QImage image = QImage(saved[0]).convertToFormat(QImage::Format_RGB32);
         QCOMPARE(image.size(), size);
-        const int tolerance = area.x() < kTwo.x() && ways.last() == "portal" ? 24 : 0;
+        const int tolerance = area.x() < layout().two.x() && ways.last() == "portal" ? 24 : 0;
         QVERIFY(
             within([&] { return differs(image, shown(area), image.rect(), tolerance).isNull(); }));
         QCOMPARE(QImage::fromData(clipboard("image/png")).convertToFormat(QImage::Format_RGB32),
@@ -395,42 +437,52 @@ private slots:
 
     // Through the portal, nothing but the alert, with its reason: no selection, no file. Sway's
     // portal never consults the permission store for a program outside a sandbox; it ends
-    // otherwise (response 2), which is no refusal, when it cannot write its file. KDE's refuses
-    // (response 1) when it cannot save into the picture folder. Without a portal the bus still
-    // runs.
+    // otherwise (response 2), which is no refusal, when it cannot write its file. GNOME's keeps
+    // a 'no' for good and answers 2 for it, which is one; the request after it asks again. KDE's
+    // refuses (response 1) when it cannot save into the picture folder. Without a portal the bus
+    // still runs.
     void refusedOrMissingPortal_data()
     {
-        QTest::addColumn<bool>("portal");
+        QTest::addColumn<QString>("portal"); // how it fails; empty: none
         QTest::addColumn<QStringList>("alert");
-        if (thisDesktop().stills == "wlr-screencopy")
-            QTest::newRow("portal failed")
-                << true
-                << QStringList{"截图失败",
-                               "桌面的截图服务没能完成截图，例如它的截图程序出错或没有安装。"};
-        if (thisDesktop().stills == "kwin-screenshot")
-            QTest::newRow("portal refused")
-                << true
+        const QString kind = qEnvironmentVariable("VELLORI_DESKTOP");
+        if (kind == "gnome")
+            QTest::newRow("stored refusal")
+                << "refused"
+                << QStringList{"需要重新确认屏幕录制权限",
+                               "桌面记住了不允许本应用截取屏幕（例如在它询问时选择了拒绝），"
+                               "因此没有再询问。再次截图时，桌面会重新询问，请选择“允许”。"};
+        else if (kind == "kwin")
+            QTest::newRow("no picture folder")
+                << "folder"
                 << QStringList{"需要重新确认屏幕录制权限",
                                "桌面的截图服务没能把截图存入图片文件夹。请确认“系统设置 → "
                                "应用程序 → 位置”中的图片路径是一个存在且可写的文件夹，然后"
                                "重新截图。"};
+        else
+            QTest::newRow("portal failed")
+                << "failed"
+                << QStringList{"截图失败",
+                               "桌面的截图服务没能完成截图，例如它的截图程序出错或没有安装。"};
         QTest::newRow("no portal")
-            << false << QStringList{"截图失败", "此桌面环境没有提供截图服务。"};
+            << QString() << QStringList{"截图失败", "此桌面环境没有提供截图服务。"};
     }
 
     void refusedOrMissingPortal()
     {
-        QFETCH(bool, portal);
+        QFETCH(QString, portal);
         QFETCH(QStringList, alert);
         live::Sandbox sandbox(atHome({"QT_QPA_PLATFORM", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"}));
         QStringList environment = desktopEnvironment() << "VELLORI_STILLS=portal";
         QFile portalFile("/tmp/out.png");
         const QString pictures = QDir::home().filePath("Pictures");
         std::optional<TestSupport::PrivateBus> bus;
-        if (portal && m_kind.stills == "wlr-screencopy") {
+        if (portal == "failed") {
             QVERIFY(portalFile.open(QIODevice::WriteOnly));
             QVERIFY(portalFile.setPermissions(QFile::ReadOwner));
-        } else if (portal) {
+        } else if (portal == "refused") {
+            QVERIFY(setScreenshotPermission("no"));
+        } else if (portal == "folder") {
             QVERIFY(QDir().rename(pictures, pictures + ".away"));
         } else {
             bus.emplace();
@@ -441,9 +493,12 @@ private slots:
                                               QDBusConnection::ExportAllSlots));
         }
         const auto restore = qScopeGuard([&] {
-            if (portalFile.isOpen())
+            if (portal == "failed")
                 portalFile.remove();
-            QDir().rename(pictures + ".away", pictures);
+            if (portal == "refused")
+                setScreenshotPermission("yes");
+            if (portal == "folder")
+                QDir().rename(pictures + ".away", pictures);
             QDBusConnection::disconnectFromBus("private");
         });
         QProcess* app = launch(sandbox, environment);
@@ -457,6 +512,15 @@ private slots:
         QCOMPARE(windowsOf(app->processId()).size(), 1);
         QCOMPARE(covers(app->processId()), QList<QRect>());
         QCOMPARE(live::filesUnder(sandbox.screenshotRoot()), QStringList());
+        if (portal != "refused")
+            return;
+        // Asked again once the alert is closed, the program removes the 'no', so the desktop's
+        // dialog asks: Escape there denies, which the desktop keeps.
+        QVERIFY(closeWindows(app->processId()));
+        QCOMPARE(sandbox.command({"--screenshot"}, environment), 0);
+        QTRY_COMPARE(screenshotPermission(), QStringList());
+        QVERIFY(
+            within([] { return keys({"Escape"}) && screenshotPermission() == QStringList{"no"}; }));
     }
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // Helpers of the tests on the headless Wayland desktops that scripts/test.sh starts (sway, KWin,
-// GNOME Shell; two outputs: 1280x720 at scale 1, and 640x360 logical at scale 2 right of it).
+// GNOME Shell; two outputs side by side, the first at scale 1, the second at scale 2).
 // Everything goes through the desktop, as another program would: its driver on the session bus
 // (scripts/desktopdriver) for the window tree, input and pixels.
 
@@ -18,12 +18,6 @@
 namespace WaylandSupport
 {
 
-inline const QRect kOne(0, 0, 1280, 720), kTwo(1280, 0, 640, 360);
-// Desktops that draw the cursor into every picture of them show it in the far corner, where it
-// rests; comparisons leave that out.
-inline const QPoint kRest(1919, 719);
-inline const QRect kAll(0, 0, 1880, 720);
-
 using XcbSupport::run;
 
 // The test desktop's driver (scripts/desktopdriver/desktopdriver.h), one call at a time.
@@ -39,6 +33,33 @@ inline bool drove(const QString& method, const QVariantList& arguments = {})
 {
     const QDBusMessage reply = drive(method, arguments);
     return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
+}
+
+// The desktop's outputs in its logical layout, as its driver tells; the second one's size
+// differs by desktop (a compositor may refuse scale 2 on 1280x720).
+struct Layout {
+    QRect one, two;
+    // Desktops that draw the cursor into every picture of them show it in the far corner, where
+    // it rests; comparisons of the whole desktop leave that out.
+    QPoint rest;
+    QRect all;
+    // The whole desktop's picture, at scale 2.
+    QSize picture;
+};
+
+inline const Layout& layout()
+{
+    static const Layout layout = [] {
+        qDBusRegisterMetaType<QList<QRect>>();
+        const auto outputs = qdbus_cast<QList<QRect>>(drive("Outputs").arguments().value(0));
+        Layout l{outputs.value(0), outputs.value(1), {}, {}, {}};
+        const QRect box = l.one | l.two;
+        l.rest = l.two.bottomRight();
+        l.all = box.adjusted(0, 0, -40, 0);
+        l.picture = box.size() * 2;
+        return l;
+    }();
+    return layout;
 }
 
 // Where the mapped windows of a process are, left to right; only the fullscreen ones, which
@@ -112,7 +133,7 @@ inline bool hold(const QString& modifier, int ms)
 
 inline bool click(uint which, QPoint at)
 {
-    return moveTo(at) && button(which, true) && button(which, false) && moveTo(kRest);
+    return moveTo(at) && button(which, true) && button(which, false) && moveTo(layout().rest);
 }
 
 // A drag with the left button through points of the desktop's layout; the pointer rests after.
@@ -121,7 +142,7 @@ inline bool drag(const QList<QPoint>& points)
     bool ok = moveTo(points.front()) && button(BTN_LEFT, true);
     for (const QPoint& p : points.mid(1))
         ok = ok && moveTo(p);
-    return ok && button(BTN_LEFT, false) && moveTo(kRest);
+    return ok && button(BTN_LEFT, false) && moveTo(layout().rest);
 }
 
 inline QByteArray clipboard(const QString& type)

@@ -20,6 +20,8 @@ class DesktopDriver
 public:
     virtual ~DesktopDriver() = default;
 
+    // The outputs in the desktop's layout, left to right, in logical pixels.
+    virtual QList<QRect> outputs() = 0;
     // Where the mapped windows of a process are, in the desktop's layout, left to right; only
     // the fullscreen ones, which cover an output each, when asked.
     virtual QList<QRect> windows(qint64 pid, bool fullscreenOnly) = 0;
@@ -42,6 +44,7 @@ public:
 };
 
 std::unique_ptr<DesktopDriver> createSwayDriver();
+std::unique_ptr<DesktopDriver> createGnomeDriver();
 std::unique_ptr<DesktopDriver> createKWinDriver();
 
 // The driver on the bus; every call is answered once the desktop has taken it in.
@@ -54,6 +57,7 @@ public:
     explicit DesktopService(DesktopDriver& driver) : m_driver(driver) {}
 
 public slots:
+    QList<QRect> Outputs() { return m_driver.outputs(); }
     QList<QRect> Windows(qint64 pid, bool fullscreenOnly)
     {
         return m_driver.windows(pid, fullscreenOnly);

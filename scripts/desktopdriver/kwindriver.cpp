@@ -271,6 +271,13 @@ QImage screenShot(const QString& method, QVariantList arguments)
 class KWinDriver : public DesktopDriver
 {
 public:
+    QList<QRect> outputs() override
+    {
+        QList<QRect> found = outputsByName().values();
+        std::sort(found.begin(), found.end(), [](QRect a, QRect b) { return a.x() < b.x(); });
+        return found;
+    }
+
     QList<QRect> windows(qint64 pid, bool fullscreenOnly) override
     {
         QList<QRect> found;
@@ -294,7 +301,7 @@ answer('');
     // Without a border, over the whole output: the newest window of the process.
     bool place(qint64 pid, const QString& output) override
     {
-        const QRect area = outputs().value(output);
+        const QRect area = outputsByName().value(output);
         return !area.isEmpty() && runScript(QString(R"(
 var found = null, placed = 'no';
 workspace.clientList().forEach(function (c) { if (c.pid === %1) found = c; });
@@ -366,7 +373,7 @@ answer(placed);
 
 private:
     // Each output's place in the layout, by name, as KWin's screen settings report it.
-    static QMap<QString, QRect> outputs()
+    static QMap<QString, QRect> outputsByName()
     {
         QByteArray json;
         runTool("kscreen-doctor", {"-j"}, &json);

@@ -1,4 +1,5 @@
-// desktopdriver KIND: serves the test desktop of that kind on the session bus until killed.
+// desktopdriver KIND (sway, gnome): serves the test desktop of that kind on the session bus until
+// killed.
 
 #include "desktopdriver.h"
 
@@ -27,10 +28,12 @@ int main(int argc, char* argv[])
     std::unique_ptr<DesktopDriver> driver;
     if (kind == "sway")
         driver = createSwayDriver();
+    else if (kind == "gnome")
+        driver = createGnomeDriver();
     else if (kind == "kwin")
         driver = createKWinDriver();
     if (!driver) {
-        std::fprintf(stderr, "usage: desktopdriver sway|kwin\n");
+        std::fprintf(stderr, "usage: desktopdriver sway|gnome|kwin\n");
         return 2;
     }
     qDBusRegisterMetaType<QList<QRect>>();

@@ -113,6 +113,15 @@ QRect rectOf(const QJsonObject& node)
 class SwayDriver : public DesktopDriver
 {
 public:
+    QList<QRect> outputs() override
+    {
+        QList<QRect> found;
+        for (const QJsonValue& output : outputList())
+            found << rectOf(output.toObject());
+        std::sort(found.begin(), found.end(), [](QRect a, QRect b) { return a.x() < b.x(); });
+        return found;
+    }
+
     QList<QRect> windows(qint64 pid, bool fullscreenOnly) override
     {
         QList<QRect> found;
@@ -150,7 +159,7 @@ public:
     QByteArray picture(const QRect& area) override
     {
         const QRect layout = this->layout();
-        for (const QJsonValue& output : outputs())
+        for (const QJsonValue& output : outputList())
             moveTo(rectOf(output.toObject()).center());
         moveTo(layout.bottomRight());
         QStringList arguments;
@@ -201,7 +210,7 @@ public:
     }
 
 private:
-    static QJsonArray outputs()
+    static QJsonArray outputList()
     {
         QByteArray json;
         runTool("swaymsg", {"-t", "get_outputs", "-r"}, &json);
@@ -211,7 +220,7 @@ private:
     QRect layout()
     {
         if (m_layout.isEmpty()) {
-            for (const QJsonValue& output : outputs())
+            for (const QJsonValue& output : outputList())
                 m_layout |= rectOf(output.toObject());
         }
         return m_layout;
