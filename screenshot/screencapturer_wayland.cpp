@@ -96,9 +96,10 @@ public:
     bool compositingUnknown() const override { return !m_compositing; }
     void setCompositing(bool seen) override { m_compositing = seen; }
 
-    // Once the compositor has taken our windows off, sway shows them in no picture. Mutter goes
-    // on showing a window it has unmapped for a few frames more (up to ~40 ms measured) and
-    // tells no client when it is gone: where our windows were, six frames at 60 Hz more.
+    // Once the compositor has taken our windows off, sway shows them in no picture. GNOME Shell
+    // goes on showing an unmapped window whole until its closing effect (150 ms) is over, and
+    // tells no client when that is: where our windows were, that long and a margin more (at
+    // 100 ms, 8 stills in 20 still held the control window).
     void grabStills(std::function<void(StillsResult)> done, const QRegion& vacated) override
     {
         awaitCompositor();
@@ -112,7 +113,7 @@ public:
     }
 
 private:
-    static constexpr int kVacatedMs = 100;
+    static constexpr int kVacatedMs = 250;
 
     // The first backend from `first` on that is offered; a failed one hands over to the next.
     void grabFrom(std::size_t first, std::function<void(StillsResult)> done)
