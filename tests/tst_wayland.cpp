@@ -350,6 +350,9 @@ private slots:
         QTRY_COMPARE(covers(app->processId()), QList<QRect>());
         QVERIFY(within([&] { return differs(m_before, shown(), pixels(layout().all)).isNull(); }));
         QCOMPARE(userFiles(), files);
+        // 退出 from a key binding: the copy is gone within a second of the answer.
+        QCOMPARE(sandbox.command({"--quit"}, desktopEnvironment()), 0);
+        QVERIFY(app->waitForFinished(1000));
     }
 
     // Each output at its own density, equal to the desktop's picture of it and on the clipboard;
