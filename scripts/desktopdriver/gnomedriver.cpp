@@ -232,9 +232,14 @@ public:
                                           [&](const Monitor& m) { return m.connector == output; });
         if (monitor == m_monitors.end())
             return false;
+        // Asked again, a window mutter holds fullscreen but left at its own size is asked anew.
         return eval(QString("(() => { const w = %1.sort((a, b) => b.get_stable_sequence() - "
                             "a.get_stable_sequence())[0]; if (!w) return false; "
-                            "w.move_to_monitor(%2); w.make_fullscreen(); return true; })()")
+                            "const r = w.get_frame_rect(), m = "
+                            "global.display.get_monitor_geometry(%2); if (r.x !== m.x || "
+                            "r.y !== m.y || r.width !== m.width || r.height !== m.height) { "
+                            "w.unmake_fullscreen(); w.move_to_monitor(%2); w.make_fullscreen(); } "
+                            "return true; })()")
                         .arg(windowsScript(pid))
                         .arg(monitor->index))
             .toBool();
