@@ -232,7 +232,8 @@ public:
                                           [&](const Monitor& m) { return m.connector == output; });
         if (monitor == m_monitors.end())
             return false;
-        // Asked again, a window mutter holds fullscreen but left at its own size is asked anew.
+        // Mutter at times holds a window fullscreen at its own size: one not filling the monitor
+        // is asked anew.
         return eval(QString("(() => { const w = %1.sort((a, b) => b.get_stable_sequence() - "
                             "a.get_stable_sequence())[0]; if (!w) return false; "
                             "const r = w.get_frame_rect(), m = "
